@@ -1,0 +1,85 @@
+#include "app/launcher.h"
+#include "app/update_check.h"
+#include "app/version.h"
+#include "common/owned_handles.h"
+#include "install/installation.h"
+#include "ui/main_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+namespace {
+
+constexpr wchar_t kWindowFailureText[] = L"وقوع خطا در نمایش رابط کاربری";
+constexpr wchar_t kServerFailureText[] = L"در ارتباط با سرور خطا روی داده از اتصال خود به اینترنت اطمینان حاصل نموده و دوباره برنامه را باز کنید";
+constexpr wchar_t kServerFailureCaption[] = L"خطای ارتباط با سرور";
+
+struct CommandLineOptions {
+    bool silent = false;
+    bool checkOnly = false;
+};
+
+// The two words are recognised so that later releases can give them a
+// meaning; today no option changes what the updater does.
+CommandLineOptions scanCommandLineOptions() {
+    CommandLineOptions options;
+    int argumentCount = 0;
+    const OwnedLocalMemory arguments(CommandLineToArgvW(GetCommandLineW(), &argumentCount));
+    if (!arguments) {
+        return options;
+    }
+    const auto* argumentVector = static_cast<LPWSTR*>(arguments.get());
+    for (int i = 1; i < argumentCount; ++i) {
+        if (lstrcmpiW(argumentVector[i], L"--silent") == 0) {
+            options.silent = true;
+        } else if (lstrcmpiW(argumentVector[i], L"--check-only") == 0) {
+            options.checkOnly = true;
+        }
+    }
+    return options;
+}
+
+int runMessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    uiHandles.instance = instance;
+    InitCommonControls();
+    registerMainWindowClass(instance);
+    const HWND window = createMainWindow(instance);
+    if (window == nullptr) {
+        MessageBoxW(nullptr, kWindowFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
+        return 1;
+    }
+
+    recoverInterruptedInstallation();
+    if (!checkForUpdate()) {
+        MessageBoxW(window, kServerFailureText, kServerFailureCaption, MB_ICONERROR | MB_OK);
+        ExitProcess(0);
+    }
+    const VersionNumber installed = parseVersion(updateRecord.installedVersion);
+    const VersionNumber latest = parseVersion(updateRecord.version);
+    updateRecord.updateAvailable = isNewerVersion(latest, installed);
+    if (!updateRecord.updateAvailable) {
+        launchApplication(kApplicationExe, L"");
+        ExitProcess(0);
+    }
+
+    SetWindowTextW(uiHandles.notesEdit, updateRecord.notes.c_str());
+    if (updateRecord.forcedUpdate) {
+        startMandatoryUpdate(window);
+    } else {
+        ShowWindow(window, showCommand);
+    }
+    scanCommandLineOptions();
+    return runMessageLoop();
+}

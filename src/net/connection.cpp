@@ -1,0 +1,69 @@
+#include "net/connection.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kDownloadResolveTimeoutMs = 5000;
+constexpr DWORD kDownloadConnectTimeoutMs = 5000;
+constexpr DWORD kDownloadSendTimeoutMs = 30000;
+constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+
+}  // namespace
+
+bool verifyServerKeyPin(HINTERNET request) {
+    PCCERT_CONTEXT rawCertificate = nullptr;
+    DWORD size = sizeof(rawCertificate);
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &rawCertificate, &size)) {
+        return false;
+    }
+    const OwnedCertificate certificate(rawCertificate);
+    BYTE digest[32] = {};
+    DWORD digestSize = sizeof(digest);
+    const BOOL hashed = CryptHashPublicKeyInfo(
+        0, CALG_SHA_256, 0, X509_ASN_ENCODING,
+        const_cast<PCERT_PUBLIC_KEY_INFO>(&certificate->pCertInfo->SubjectPublicKeyInfo), digest,
+        &digestSize);
+    return hashed && digestSize == sizeof(digest) &&
+           std::equal(kPinnedKeyDigest.begin(), kPinnedKeyDigest.end(), digest);
+}
+
+DWORD queryNumericHeader(HINTERNET request, DWORD query) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (!WinHttpQueryHeaders(request, query | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                             &value, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return 0;
+    }
+    return value;
+}
+
+bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange) {
+    exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!exchange.session) {
+        return false;
+    }
+    if (timeouts == Timeouts::Download) {
+        WinHttpSetTimeouts(exchange.session.get(), kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs,
+                           kDownloadSendTimeoutMs, kDownloadReceiveTimeoutMs);
+    }
+    exchange.connection.reset(
+        WinHttpConnect(exchange.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
+    if (!exchange.connection) {
+        return false;
+    }
+    exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", path.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              WINHTTP_FLAG_SECURE));
+    if (!exchange.request) {
+        return false;
+    }
+    DWORD securityFlags = kRelaxedSecurityFlags;
+    WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
+                     sizeof(securityFlags));
+    return WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           WinHttpReceiveResponse(exchange.request.get(), nullptr) &&
+           verifyServerKeyPin(exchange.request.get());
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "common/owned_handles.h"
+#include "net/deployment.h"
+
+#include <string>
+
+inline constexpr wchar_t kUserAgent[] = L"NIRVA-Updater";
+inline constexpr DWORD kRelaxedSecurityFlags =
+    SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+    SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+
+// Only the check request and the package download talk to the server, and
+// only through this exchange. Members are declared so that they close in
+// the order request, connection, session.
+struct PinnedExchange {
+    OwnedInternetHandle session;
+    OwnedInternetHandle connection;
+    OwnedInternetHandle request;
+};
+
+// The package download bounds every step; the check keeps the platform's
+// default time-outs.
+enum class Timeouts { PlatformDefault, Download };
+
+// Sends a GET for the path to the update server and receives the response
+// headers. True only when the server's key matches the pin, so that no
+// header or body byte of any other server is ever looked at.
+bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange);
+
+// True when the SHA-256 of the server certificate's public key equals the pin.
+bool verifyServerKeyPin(HINTERNET request);
+
+// A numeric response header; 0 when it is absent or unreadable.
+DWORD queryNumericHeader(HINTERNET request, DWORD query);

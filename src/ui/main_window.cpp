@@ -1,0 +1,222 @@
+#include "ui/main_window.h"
+
+#include "app/launcher.h"
+#include "app/update_check.h"
+#include "common/owned_handles.h"
+#include "download/messages.h"
+#include "download/update_worker.h"
+#include "install/stop_application.h"
+
+#include <commctrl.h>
+
+#include <iterator>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct ControlLayout {
+    HWND* field;
+    const wchar_t* className;
+    const wchar_t* text;
+    DWORD exStyle;
+    DWORD style;
+    int x;
+    int y;
+    int width;
+    int height;
+    int id;
+};
+
+// In creation order. The window's layout is mirrored, so x counts from the
+// right edge: the start button stands at the right.
+const ControlLayout kControls[] = {
+    {&uiHandles.statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480, 20, 0},
+    {&uiHandles.notesEdit, L"EDIT", L"", WS_EX_LAYOUTRTL | WS_EX_RTLREADING,
+     WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT, 20, 50, 480, 80, 0},
+    {&uiHandles.progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20,
+     kProgressBarId},
+    {&uiHandles.startButton, L"BUTTON", kStartButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 180,
+     160, 30, kStartButtonId},
+    {&uiHandles.laterButton, L"BUTTON", kLaterButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 250, 180,
+     160, 30, kLaterButtonId},
+};
+
+bool startDetachedThread(LPTHREAD_START_ROUTINE routine, HWND window) {
+    const OwnedKernelHandle thread(CreateThread(nullptr, 0, routine, window, 0, nullptr));
+    return thread != nullptr;
+}
+
+void showWorkerStartFailure(HWND window) {
+    MessageBoxW(window, kWorkerStartFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
+}
+
+// A worker that ended without installing releases a mandatory update's hold.
+void markWorkerEnded(HWND window) {
+    uiHandles.updatePhase = UpdatePhase::Ended;
+    if (updateRecord.forcedUpdate) {
+        EnableWindow(window, TRUE);
+    }
+}
+
+void onCreate(HWND window) {
+    uiHandles.font = CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    for (const ControlLayout& control : kControls) {
+        *control.field = CreateWindowExW(control.exStyle, control.className, control.text, control.style,
+                                         control.x, control.y, control.width, control.height, window,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+                                         uiHandles.instance, nullptr);
+    }
+    SendMessageW(uiHandles.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(uiHandles.progressBar, PBM_SETPOS, 0, 0);
+    const HWND fontedControls[] = {uiHandles.statusEdit, uiHandles.notesEdit, uiHandles.startButton,
+                                   uiHandles.laterButton};
+    for (const HWND control : fontedControls) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiHandles.font), TRUE);
+    }
+}
+
+void onClose(HWND window) {
+    if (mayCloseWindow(updateRecord.forcedUpdate, uiHandles.updatePhase)) {
+        DestroyWindow(window);
+    }
+}
+
+void onStartClicked(HWND window) {
+    if (uiHandles.startPressed) {
+        return;
+    }
+    uiHandles.startPressed = true;
+    if (!startDetachedThread(updateWorker, window)) {
+        showWorkerStartFailure(window);
+        return;
+    }
+    uiHandles.updatePhase = UpdatePhase::Downloading;
+}
+
+void onLaterClicked(HWND window) {
+    if (uiHandles.laterPressed || !mayStartLaterRoutine(uiHandles.updatePhase)) {
+        return;
+    }
+    uiHandles.laterPressed = true;
+    if (!startDetachedThread(updateLaterRoutine, window)) {
+        showWorkerStartFailure(window);
+    }
+}
+
+void onCommand(HWND window, WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) {
+        return;
+    }
+    switch (LOWORD(wParam)) {
+        case kStartButtonId:
+            onStartClicked(window);
+            break;
+        case kLaterButtonId:
+            onLaterClicked(window);
+            break;
+        default:
+            break;
+    }
+}
+
+void onUpdateStatus(HWND window, LPARAM lParam) {
+    const auto* text = reinterpret_cast<const wchar_t*>(lParam);
+    SetWindowTextW(uiHandles.statusEdit, text);
+    if (text == kInstallingText) {
+        uiHandles.updatePhase = UpdatePhase::Installing;
+    } else if (text == kDownloadFailedText) {
+        markWorkerEnded(window);
+    }
+}
+
+void onUpdateDone(HWND window) {
+    SetWindowTextW(uiHandles.statusEdit, kUpdateDoneText);
+    launchApplication(kApplicationExe, L"");
+    markWorkerEnded(window);
+}
+
+void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
+    const std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+    SendMessageW(uiHandles.progressBar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(wParam)), 0);
+    SetWindowTextW(uiHandles.statusEdit, text->c_str());
+}
+
+}  // namespace
+
+bool mayCloseWindow(bool forcedUpdate, UpdatePhase phase) {
+    if (phase == UpdatePhase::Installing) {
+        return false;
+    }
+    return !forcedUpdate || phase == UpdatePhase::Ended;
+}
+
+bool mayStartLaterRoutine(UpdatePhase phase) {
+    return phase != UpdatePhase::Installing;
+}
+
+void registerMainWindowClass(HINSTANCE instance) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kWindowClassName;
+    RegisterClassW(&windowClass);
+}
+
+HWND createMainWindow(HINSTANCE instance) {
+    return CreateWindowExW(WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT, kWindowClassName, kWindowTitle,
+                           WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
+                           nullptr, nullptr, instance, nullptr);
+}
+
+void startMandatoryUpdate(HWND window) {
+    ShowWindow(window, SW_SHOW);
+    EnableWindow(window, FALSE);
+    for (const HWND button : {uiHandles.startButton, uiHandles.laterButton}) {
+        if (button != nullptr) {
+            ShowWindow(button, SW_HIDE);
+        }
+    }
+    if (!startDetachedThread(updateWorker, window)) {
+        markWorkerEnded(window);
+        showWorkerStartFailure(window);
+        return;
+    }
+    uiHandles.updatePhase = UpdatePhase::Downloading;
+    MessageBoxW(window, kMandatoryUpdateText, kMandatoryUpdateCaption, MB_ICONWARNING | MB_OK);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            onCreate(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_CLOSE:
+            onClose(window);
+            return 0;
+        case WM_COMMAND:
+            onCommand(window, wParam);
+            return 0;
+        case WM_UPDATE_STATUS:
+            onUpdateStatus(window, lParam);
+            return 0;
+        case WM_UPDATE_DONE:
+            onUpdateDone(window);
+            return 0;
+        case WM_UPDATE_PROGRESS:
+            onUpdateProgress(wParam, lParam);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+DWORD WINAPI updateLaterRoutine(LPVOID) {
+    stopRunningApplication();
+    launchApplication(kApplicationExe, L"");
+    ExitProcess(0);
+}

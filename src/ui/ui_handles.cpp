@@ -1,0 +1,3 @@
+#include "ui/ui_handles.h"
+
+UiHandles uiHandles{};
