@@ -1,0 +1,167 @@
+"""TLS stand-in for the update server, for end-to-end tests and demos.
+
+Imported: ``server = start(port, certfile, keyfile)`` serves in a background
+thread; tests change ``check_status``, ``check_body``, ``check_location`` and
+``packages`` while it runs, read ``requests`` and call ``stop()``.
+
+Command line: ``python3 test_server.py --port P --cert C --key K
+[--manifest FILE] [--package URLPATH=FILE ...] [--check-status N]``
+prints "ready" once listening and serves until SIGTERM.
+"""
+
+import argparse
+import http.server
+import signal
+import ssl
+import sys
+import threading
+import time
+
+CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
+PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0)
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    timeout = 30
+
+    def parse_request(self):
+        if not super().parse_request():
+            return False
+        self.server.owner._record(self.path, self.headers.get("User-Agent"))
+        return True
+
+    def log_message(self, format, *args):
+        pass
+
+    def do_GET(self):
+        owner = self.server.owner
+        if self.path.startswith(CHECK_PREFIX):
+            status, body = owner.check_status, owner.check_body
+            location = None
+            if 300 <= status < 400:
+                host = self.headers.get("Host") or f"{owner.host}:{owner.port}"
+                location = f"https://{host}{owner.check_location}"
+            self._answer(status, body, location=location)
+        elif self.path in owner.packages:
+            package = dict(PACKAGE_DEFAULTS, **owner.packages[self.path])
+            data = package["data"]
+            if not isinstance(data, bytes):
+                with open(data, "rb") as file:
+                    data = file.read()
+            self._answer(package["status"], data, package["content_length"], package["cut_at"],
+                         package["chunk_size"], package["delay"])
+        else:
+            self._answer(404, b"not found")
+
+    def _answer(self, status, body, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
+                location=None):
+        self.close_connection = True
+        self.send_response(status)
+        self.send_header("Connection", "close")
+        if content_length:
+            self.send_header("Content-Length", str(len(body)))
+        if location:
+            self.send_header("Location", location)
+        self.end_headers()
+        if cut_at is not None:
+            body = body[:cut_at]
+        for offset in range(0, len(body), chunk_size):
+            if offset and delay:
+                time.sleep(delay)
+            self.wfile.write(body[offset:offset + chunk_size])
+            self.wfile.flush()
+
+
+class _TlsServer(http.server.ThreadingHTTPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def __init__(self, owner, address, context):
+        self.owner = owner
+        self.context = context
+        super().__init__(address, _Handler)
+
+    # The handshake runs on the request's own thread so that a client that
+    # stalls or rejects the certificate cannot block the accept loop.
+    def finish_request(self, request, client_address):
+        request.settimeout(_Handler.timeout)
+        try:
+            connection = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            _Handler(connection, client_address, self)
+            # Send close_notify without waiting for the client's: Wine's
+            # WinHTTP sends none and notices the end only when TCP closes.
+            connection.setblocking(False)
+            connection.unwrap()
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            connection.close()
+
+
+class UpdateServer:
+    """A running server and its mutable answers; see the module docstring."""
+
+    def __init__(self, port, certfile, keyfile, host):
+        self.check_status = 200
+        self.check_body = b""
+        self.check_location = "/api/marlix/moved"
+        self.packages = {}
+        self.requests = []
+        self._lock = threading.Lock()
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(certfile, keyfile)
+        self._server = _TlsServer(self, (host, port), context)
+        self.host, self.port = self._server.server_address[:2]
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def _record(self, path, user_agent):
+        with self._lock:
+            self.requests.append({"path": path, "user_agent": user_agent, "time": time.monotonic()})
+
+    def stop(self):
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join()
+
+
+def start(port, certfile, keyfile, host="127.0.0.1"):
+    return UpdateServer(port, certfile, keyfile, host)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="TLS stand-in for the update server")
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--manifest", help="file whose bytes answer the check request")
+    parser.add_argument("--package", action="append", default=[], metavar="URLPATH=FILE")
+    parser.add_argument("--check-status", type=int, default=200)
+    args = parser.parse_args(argv)
+
+    server = start(args.port, args.cert, args.key, args.host)
+    server.check_status = args.check_status
+    if args.manifest:
+        with open(args.manifest, "rb") as file:
+            server.check_body = file.read()
+    for package in args.package:
+        path, separator, file_name = package.partition("=")
+        if not separator or not path.startswith("/"):
+            parser.error(f"--package wants URLPATH=FILE, got {package!r}")
+        server.packages[path] = {"data": file_name}
+
+    stopping = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stopping.set())
+    signal.signal(signal.SIGINT, lambda *_: stopping.set())
+    print("ready", flush=True)
+    stopping.wait()
+    server.stop()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
