@@ -1,0 +1,316 @@
+"""The release tool end to end: package, manifest, refusals and checks."""
+
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import zipfile
+from pathlib import Path
+
+import pytest
+
+REPOSITORY = Path(__file__).resolve().parents[2]
+TOOL = REPOSITORY / "tools" / "release" / "nirva_release.py"
+sys.path.insert(0, str(TOOL.parent))
+
+import nirva_release  # noqa: E402
+
+URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
+UPLOAD_DATE = "2024-05-02T08:30:00Z"
+PERSIAN_NOTES = "به\u200cروزرسان\u06cc جد\u06ccد\nرفع اشکال چاپ فا\u06a9تور\n\nبهبود سرعت\n"
+FOLDER_FILES = {
+    "nirva_acc.exe": b"MZ not a real executable",
+    "data/rates.db": b"\x00\x01rates" * 1000,
+    "data/forms/invoice.frm": b"invoice form",
+    "گزارش/readme.txt": "راهنما".encode("utf-8"),
+}
+
+
+def run_tool(*arguments):
+    return subprocess.run([sys.executable, str(TOOL), *map(str, arguments)],
+                          capture_output=True, text=True, encoding="utf-8")
+
+
+@pytest.fixture
+def release_folder(tmp_path):
+    folder = tmp_path / "release"
+    for name, content in FOLDER_FILES.items():
+        path = folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content)
+    (folder / "logs").mkdir()
+    return folder
+
+
+@pytest.fixture
+def notes_file(tmp_path):
+    path = tmp_path / "notes.txt"
+    path.write_bytes(PERSIAN_NOTES.encode("utf-8"))
+    return path
+
+
+def build(folder, notes, out, *extra, version="4.1.0+12", url=URL):
+    return run_tool(folder, "--version", version, "--notes", notes, "--url", url,
+                    "--out", out, "--upload-date", UPLOAD_DATE, *extra)
+
+
+def assert_refused(result, out, *words):
+    assert result.returncode == 1, result.stderr
+    for word in words:
+        assert word in result.stderr
+    assert not out.exists() or not any(out.iterdir())
+
+
+def test_package_is_byte_for_byte_reproducible(release_folder, notes_file, tmp_path):
+    first = build(release_folder, notes_file, tmp_path / "first")
+    assert first.returncode == 0, first.stderr
+    for path in release_folder.rglob("*"):
+        os.utime(path, (1_700_000_000, 1_700_000_000))
+        path.chmod(0o700 if path.is_dir() else 0o600)
+    second = build(release_folder, notes_file, tmp_path / "second")
+    assert second.returncode == 0, second.stderr
+    for name in ("nirva.zip", "manifest.json"):
+        assert (tmp_path / "first" / name).read_bytes() == (tmp_path / "second" / name).read_bytes()
+
+
+def test_package_holds_the_folder_content_at_its_root(release_folder, notes_file, tmp_path):
+    assert build(release_folder, notes_file, tmp_path / "out").returncode == 0
+    with zipfile.ZipFile(tmp_path / "out" / "nirva.zip") as archive:
+        assert archive.namelist() == sorted(
+            list(FOLDER_FILES) + ["data/", "data/forms/", "logs/", "گزارش/"])
+        for name, content in FOLDER_FILES.items():
+            assert archive.read(name) == content
+        for info in archive.infolist():
+            assert info.date_time == (1980, 1, 1, 0, 0, 0)
+            assert info.extra == b""
+            assert info.compress_type == (zipfile.ZIP_STORED if info.is_dir() else zipfile.ZIP_DEFLATED)
+
+
+def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
+    out = tmp_path / "out"
+    assert build(release_folder, notes_file, out, "--mandatory").returncode == 0
+    raw = (out / "manifest.json").read_bytes()
+    text = raw.decode("utf-8")
+    expected = {
+        "version": "4.1.0+12",
+        "url": URL,
+        "sha256": hashlib.sha256((out / "nirva.zip").read_bytes()).hexdigest(),
+        "notes": PERSIAN_NOTES.strip().replace("\n", "\r\n"),
+        "releaseDate": "2024-05-02",
+        "uploadDate": UPLOAD_DATE,
+        "mandatory": True,
+    }
+    assert nirva_release.read_manifest(text) == expected
+    assert json.loads(text, strict=False) == expected
+    assert not raw.startswith(b"\xef\xbb\xbf")
+    assert "\\u" not in text and "\u06cc" in text
+    assert '"mandatory": true' in text
+
+
+@pytest.mark.parametrize("notes, url, words", [
+    ('Fixes "quoted" names\n', URL, ("notes", "quotation mark")),
+    ("C:\\NIRVA path fix\n", URL, ("notes", "backslash")),
+    ("", URL, ("notes: empty",)),
+    (" \n\t\r\n", URL, ("notes: empty",)),
+    ("ok", "https://updates.example.com\\packages\\nirva.zip", ("url", "backslash")),
+    ("ok", 'https://updates.example.com/"nirva".zip', ("url", "quotation mark")),
+    ("ok", "http://updates.example.com/packages/nirva.zip", ("url", "https://")),
+    ("ok", "https://updates.example.com", ("url", "no path")),
+    ("ok", "https://updates.example.com/", ("url", "no path")),
+    ("ok", "https:///packages/nirva.zip", ("url", "no host")),
+    ("ok", "https://updates.example.com/new release/nirva.zip", ("url", "unescaped")),
+], ids=["notes-quote", "notes-backslash", "notes-empty", "notes-blank", "url-backslash", "url-quote",
+        "url-http", "url-no-path", "url-slash-only", "url-no-host", "url-space"])
+def test_refuses_values_the_updater_would_misread(release_folder, tmp_path, notes, url, words):
+    notes_path = tmp_path / "notes.txt"
+    notes_path.write_text(notes, encoding="utf-8")
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_path, out, url=url), out, *words)
+
+
+@pytest.mark.parametrize("version", [
+    "", "1.2.3.4.5", "1.2.3.4+5", "1..2", "1.2.", "v1.2", "1.2.3-beta", "1,2,3,4", " 1.2", "1.2+", "+1",
+    "2147483648", "1.2.3.99999999999", "0.0.0.0", "0+0", "1.2\"", "1.2\\3", "۱.۲",
+])
+def test_refuses_versions_not_read_back_exactly(release_folder, notes_file, tmp_path, version):
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_file, out, version=version), out, "version")
+
+
+@pytest.mark.parametrize("version", ["7", "4.1.0.12", "4.1.0+12", "01.002.0.10", "2147483647.0.0+2147483647"])
+def test_accepts_dotted_versions(release_folder, notes_file, tmp_path, version):
+    out = tmp_path / "out"
+    result = build(release_folder, notes_file, out, version=version)
+    assert result.returncode == 0, result.stderr
+    assert nirva_release.read_manifest((out / "manifest.json").read_text("utf-8"))["version"] == version
+
+
+def test_refuses_folder_without_application(release_folder, notes_file, tmp_path):
+    (release_folder / "nirva_acc.exe").rename(release_folder / "data" / "nirva_acc.exe")
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_file, out), out, "folder", "nirva_acc.exe")
+
+
+def test_refuses_output_inside_release_folder(release_folder, notes_file):
+    out = release_folder / "out"
+    assert_refused(build(release_folder, notes_file, out), out, "out:")
+
+
+def test_output_that_does_not_read_back_is_removed(release_folder, tmp_path):
+    out = tmp_path / "out"
+    fields = {"version": "4.1.0.12", "url": URL, "notes": 'the "old" way', "releaseDate": "2024-05-01",
+              "uploadDate": UPLOAD_DATE, "mandatory": False}
+    with pytest.raises(nirva_release.Refusal) as refusal:
+        nirva_release.publish(release_folder, fields, out)
+    assert refusal.value.problems == ["notes: the updater reads 'the ' where 'the \"old\" way' is meant"]
+    assert list(out.iterdir()) == []
+
+
+def test_failed_run_keeps_previous_release(release_folder, notes_file, tmp_path):
+    out = tmp_path / "out"
+    assert build(release_folder, notes_file, out).returncode == 0
+    previous = {name: (out / name).read_bytes() for name in ("nirva.zip", "manifest.json")}
+    assert build(release_folder, notes_file, out, version="1.2-beta").returncode == 1
+    assert {name: (out / name).read_bytes() for name in previous} == previous
+
+
+@pytest.mark.parametrize("fragment, replaces, field", [
+    ('"notes": "say \\"hi\\""', (), "notes"),
+    ('"notes": "line one\\nline two"', (), "notes"),
+    ('"notes": "\\u0646\\u0633\\u062e\\u0647"', (), "notes"),
+    ('"notes": "one line\nanother"', (), "notes"),
+    ('"notes": "url", "size": 10', (), "url"),
+    ('"notes": "ok", "version": 2', ("version",), "version"),
+    ('"notes": "ok", "mandatory": "true"', ("mandatory",), "mandatory"),
+    ('"notes": "ok", "release": {"version": "9.0"}', (), "version"),
+    ('"notes": "ok", "version": "4.1.0.12.1"', ("version",), "version"),
+    ('"notes": "ok", "url": "https://updates.example.com/"', ("url",), "url"),
+], ids=["escaped-quote", "escaped-line-break", "unicode-escape", "bare-line-feed", "key-name-as-value",
+        "numeric-version", "string-mandatory", "nested-first", "five-part-version", "url-without-path"])
+def test_check_manifest_names_the_misread_field(tmp_path, fragment, replaces, field):
+    fields = {"version": "4.1.0.12", "url": URL, "sha256": "ab" * 32, "releaseDate": "2024-05-01",
+              "uploadDate": UPLOAD_DATE, "mandatory": False}
+    rest = [f'"{key}": {json.dumps(value)}' for key, value in fields.items() if key not in replaces]
+    path = tmp_path / "manifest.json"
+    path.write_text("{" + ", ".join([fragment] + rest) + "}", encoding="utf-8")
+    result = run_tool("--check-manifest", path)
+    assert result.returncode == 1
+    assert f"refused: {field}:" in result.stderr
+
+
+@pytest.mark.parametrize("text, message", [
+    ("<html>502</html>", "not JSON"),
+    ('{"version": "1.0", "version": "1.0"}', "version: occurs more than once"),
+    ('{"version": "1.0"}', "sha256: missing"),
+])
+def test_check_manifest_refuses_what_is_not_a_manifest(tmp_path, text, message):
+    path = tmp_path / "manifest.json"
+    path.write_text(text, encoding="utf-8")
+    result = run_tool("--check-manifest", path)
+    assert result.returncode == 1
+    assert message in result.stderr
+
+
+def test_check_manifest_accepts_the_tools_own_manifest(release_folder, notes_file, tmp_path):
+    assert build(release_folder, notes_file, tmp_path / "out").returncode == 0
+    result = run_tool("--check-manifest", tmp_path / "out" / "manifest.json")
+    assert result.returncode == 0, result.stderr
+
+
+@pytest.mark.parametrize("text, parts", [
+    ("1.2.3.4", (1, 2, 3, 4)), ("1.2", (1, 2, 0, 0)), ("1.2.3.4.5", (1, 2, 3, 4)), ("1.2.3+45", (1, 2, 3, 45)),
+    ("2.0.0-beta", (2, 0, 0, 0)), ("V1.2.3.4", (0, 0, 0, 0)), ("", (0, 0, 0, 0)),
+    ("01.002.0.10", (1, 2, 0, 10)), ("-1.0.0.0", (-1, 0, 0, 0)), ("+1.2.3.4", (0, 0, 0, 0)),
+    ("1, 2, 3, 4", (1, 0, 0, 0)), ("1. 2.3.4", (1, 2, 3, 4)), ("1 .2.3.4", (1, 0, 0, 0)),
+])
+def test_versions_compare_as_the_updater_parses_them(text, parts):
+    assert nirva_release.parse_version(text) == parts
+
+
+# A real PE with a version resource, as a resource compiler writes it.
+
+MINGW_GCC = shutil.which("x86_64-w64-mingw32-gcc-posix")
+MINGW_WINDRES = shutil.which("x86_64-w64-mingw32-windres")
+needs_mingw = pytest.mark.skipif(not (MINGW_GCC and MINGW_WINDRES),
+                                 reason="MinGW cross compiler (x86_64-w64-mingw32-gcc-posix, -windres) not installed")
+
+VERSION_RC = """\
+1 VERSIONINFO
+FILEVERSION 1,4,0,7
+PRODUCTVERSION 1,4,0,7
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+%(tables)s
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", %(translations)s
+  END
+END
+"""
+
+
+def string_table(name, **values):
+    lines = [f'    BLOCK "{name}"', "    BEGIN"]
+    lines += [f'      VALUE "{key}", "{value}"' for key, value in values.items()]
+    return "\n".join(lines + ["    END"])
+
+
+@pytest.fixture(scope="module")
+def executables(tmp_path_factory):
+    """nirva_acc.exe variants: "1.4.0+7" under 040904b0, a first translation
+    without ProductVersion, and none without a version resource."""
+    directory = tmp_path_factory.mktemp("pe")
+    (directory / "main.c").write_text("int main(void) { return 0; }\n")
+    resources = {
+        "versioned": VERSION_RC % {
+            "tables": string_table("040904b0", CompanyName="Test", ProductVersion="1.4.0+7"),
+            "translations": "0x0409, 1200"},
+        "first-translation-lacks-it": VERSION_RC % {
+            "tables": string_table("041904b0", FileVersion="1.4.0.7") + "\n"
+                      + string_table("040904b0", ProductVersion="1.4.0.7"),
+            "translations": "0x0419, 1200, 0x0409, 1200"},
+        "unversioned": None,
+    }
+    built = {}
+    for name, resource in resources.items():
+        objects = []
+        if resource is not None:
+            (directory / f"{name}.rc").write_text(resource)
+            subprocess.run([MINGW_WINDRES, "-O", "coff", "-o", directory / f"{name}.o", directory / f"{name}.rc"],
+                           check=True)
+            objects.append(directory / f"{name}.o")
+        built[name] = directory / f"{name}.exe"
+        subprocess.run([MINGW_GCC, "-o", built[name], directory / "main.c", *objects], check=True)
+    return built
+
+
+@needs_mingw
+def test_reads_product_version_of_first_translation(executables):
+    assert nirva_release.read_product_version(executables["versioned"]) == "1.4.0+7"
+    assert nirva_release.read_product_version(executables["first-translation-lacks-it"]) is None
+    with pytest.raises(nirva_release.NoVersionResource):
+        nirva_release.read_product_version(executables["unversioned"])
+
+
+@needs_mingw
+@pytest.mark.parametrize("executable, version, returncode, words", [
+    ("versioned", "1.4.0.7", 0, ()),
+    ("versioned", "1.4.0+7", 0, ()),
+    ("versioned", "1.4", 1, ("1.4.0+7", "1.4.0.0", "version")),
+    ("versioned", "1.4.0.8", 1, ("1.4.0+7", "1.4.0.8", "version")),
+    ("first-translation-lacks-it", "1.4.0.7", 1, ("ProductVersion", "first translation")),
+    ("unversioned", "1.4.0.8", 0, ("no version resource",)),
+])
+def test_product_version_must_match_release(release_folder, notes_file, tmp_path, executables,
+                                            executable, version, returncode, words):
+    shutil.copyfile(executables[executable], release_folder / "nirva_acc.exe")
+    out = tmp_path / "out"
+    result = build(release_folder, notes_file, out, version=version)
+    assert result.returncode == returncode, result.stderr
+    for word in words:
+        assert word in result.stderr
+    assert (out / "nirva.zip").exists() == (returncode == 0)
