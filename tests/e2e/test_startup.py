@@ -1,0 +1,167 @@
+"""The three start-up outcomes of the real updater, seen from outside."""
+
+import subprocess
+
+import pytest
+
+from conftest import (CHECK_PREFIX, ERROR_CAPTION, IDOK, KEY_DIR, LATER_BUTTON_ID, LATER_BUTTON_TEXT,
+                      MANDATORY_CAPTION, MANDATORY_TEXT, PERSIAN_NOTES, PORT, SERVER_FAILURE_CAPTION,
+                      SERVER_FAILURE_TEXT, START_BUTTON_ID, START_BUTTON_TEXT, VERSION_READ_FAILURE_TEXT,
+                      WINDOW_TITLE, check_requests, control, manifest, notes_text, test_server)
+
+WS_EX_LAYOUTRTL = 0x400000
+WS_EX_RTLREADING = 0x2000
+WS_EX_RIGHT = 0x1000
+WS_CAPTION = 0xC00000
+WS_SYSMENU = 0x80000
+WS_MINIMIZEBOX = 0x20000
+WS_MAXIMIZEBOX = 0x10000
+WS_THICKFRAME = 0x40000
+
+
+@pytest.mark.parametrize("latest", ["1.2.3.4", "1.2.3.3"])
+def test_nothing_newer_starts_the_application_without_a_window(office, server, latest):
+    office.install_application("1234")
+    server.check_body = manifest(latest, mandatory=True)
+
+    office.start_updater()
+
+    assert office.wait_for_exit() == 0
+    assert [r["path"] for r in server.requests] == [CHECK_PREFIX + "1.2.3.4"]
+    assert server.requests[0]["user_agent"] == "NIRVA-Updater"
+    start = office.wait_for_starts(1)
+    assert len(start) == 1
+    assert start[0]["version"] == "1.2.3.4"
+    assert start[0]["cwd"].endswith("\\office\\NIRVA")
+    assert start[0]["cmdline"] == '"NIRVA\\nirva_acc.exe" '
+
+
+def test_absent_application_asks_for_zero_version_without_a_message(office, server):
+    (office.folder / "NIRVA").mkdir()
+    server.check_body = manifest("0.0.0.0")
+
+    office.start_updater()
+
+    assert office.wait_for_exit() == 0
+    assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "0.0.0.0"]
+    office.assert_not_started()
+
+
+def test_build_suffix_is_sent_as_a_fourth_part(office, server):
+    office.install_application("plus")
+    server.check_body = manifest("1.2.3.45")
+
+    office.start_updater()
+
+    assert office.wait_for_exit() == 0
+    assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "1.2.3.45"]
+    assert office.wait_for_starts(1)[0]["version"] == "1.2.3+45"
+
+
+def test_unreadable_version_is_reported_then_zero_version_is_asked(office, server):
+    office.install_application("noversion")
+    server.check_body = manifest("0.0.0.0")
+
+    office.start_updater()
+
+    box = office.wait_for_message_box(VERSION_READ_FAILURE_TEXT)
+    assert box["title"] == ERROR_CAPTION
+    assert check_requests(server) == [], "the server is asked only after the box is dismissed"
+    office.press(box, IDOK)
+    assert office.wait_for_exit() == 0
+    assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "0.0.0.0"]
+
+
+FAILING_ANSWERS = [
+    pytest.param(dict(check_status=204), id="status-204"),
+    pytest.param(dict(check_status=301), id="status-301"),
+    pytest.param(dict(check_status=404), id="status-404"),
+    pytest.param(dict(check_status=500), id="status-500"),
+    pytest.param(dict(check_status=200, check_body=b""), id="empty-200"),
+]
+
+
+def expect_server_failure(office):
+    box = office.wait_for_message_box(SERVER_FAILURE_TEXT)
+    assert box["title"] == SERVER_FAILURE_CAPTION
+    assert office.main_window() is None
+    office.press(box, IDOK)
+    assert office.wait_for_exit() == 0
+    office.assert_not_started()
+
+
+@pytest.mark.parametrize("answer", FAILING_ANSWERS)
+def test_unusable_answer_shows_the_server_failure_box(office, server, answer):
+    office.install_application("1234")
+    server.check_body = manifest("9.0.0.0")
+    for name, value in answer.items():
+        setattr(server, name, value)
+
+    office.start_updater()
+
+    expect_server_failure(office)
+    assert check_requests(server)[0]["path"] == CHECK_PREFIX + "1.2.3.4"
+
+
+def test_unreachable_server_shows_the_server_failure_box(office):
+    office.install_application("1234")
+    office.start_updater()
+    expect_server_failure(office)
+
+
+def test_server_with_another_key_is_not_trusted(office):
+    wrong = test_server.start(PORT, str(KEY_DIR / "wrong.crt"), str(KEY_DIR / "wrong.key"))
+    try:
+        wrong.check_body = manifest("0.0.0.1")
+        office.install_application("1234")
+        office.start_updater()
+        expect_server_failure(office)
+        assert len(check_requests(wrong)) == 1
+    finally:
+        wrong.stop()
+
+
+def test_optional_release_is_offered_in_the_window(office, server):
+    office.install_application("1234")
+    server.check_body = manifest("1.2.4.0", notes=PERSIAN_NOTES)
+
+    office.start_updater(arguments=["--silent", "--check-only", "anything"])
+
+    window = office.wait_for_main_window()
+    assert window["title"] == WINDOW_TITLE
+    assert window["enabled"]
+    assert window["exstyle"] & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT) == \
+        WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT
+    assert window["style"] & (WS_CAPTION | WS_SYSMENU) == WS_CAPTION | WS_SYSMENU
+    assert window["style"] & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME) == 0
+    left, top, right, bottom = window["window_rect"]
+    assert (right - left, bottom - top) == (520, 300)
+    assert notes_text(window) == PERSIAN_NOTES
+    start, later = control(window, START_BUTTON_ID), control(window, LATER_BUTTON_ID)
+    assert (start["text"], start["visible"]) == (START_BUTTON_TEXT, True)
+    assert (later["text"], later["visible"]) == (LATER_BUTTON_TEXT, True)
+    assert office.message_box() is None
+
+    office.close(window)
+
+    assert office.wait_for_exit() == 0
+    office.assert_not_started()
+    assert len(server.requests) == 1
+
+
+def test_mandatory_release_runs_in_a_disabled_window_behind_a_warning(office, server):
+    office.install_application("1234")
+    server.check_body = manifest("2.0.0.0", notes=PERSIAN_NOTES, mandatory=True,
+                                 url="https://updates.example/packages/missing.zip")
+
+    office.start_updater()
+
+    box = office.wait_for_message_box(MANDATORY_TEXT)
+    assert box["title"] == MANDATORY_CAPTION
+    window = office.main_window()
+    assert window is not None and not window["enabled"]
+    assert notes_text(window) == PERSIAN_NOTES
+    assert not control(window, START_BUTTON_ID)["visible"]
+    assert not control(window, LATER_BUTTON_ID)["visible"]
+    office.close(window)
+    assert office.process.poll() is None, "a mandatory update ignores close requests"
