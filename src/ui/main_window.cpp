@@ -185,6 +185,9 @@ void startMandatoryUpdate(HWND window) {
     }
     uiHandles.updatePhase = UpdatePhase::Downloading;
     MessageBoxW(window, kMandatoryUpdateText, kMandatoryUpdateCaption, MB_ICONWARNING | MB_OK);
+    // Dismissing the box enables its owner again; the window stays locked
+    // until the worker has ended.
+    EnableWindow(window, uiHandles.updatePhase == UpdatePhase::Ended);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
