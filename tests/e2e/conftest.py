@@ -163,8 +163,8 @@ class Office:
         shutil.copyfile(SUPPORT_DIR / f"nirva_acc_{variant}.exe", target / "nirva_acc.exe")
         return target
 
-    def start_updater(self, extra_env=None, arguments=()):
-        self.process = subprocess.Popen([str(WINE_RUN), str(UPDATER), *arguments], cwd=self.folder,
+    def start_updater(self, extra_env=None, arguments=(), executable=UPDATER):
+        self.process = subprocess.Popen([str(WINE_RUN), str(executable), *arguments], cwd=self.folder,
                                         env=self.env(extra_env), stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self.process
@@ -203,6 +203,11 @@ class Office:
 
     def wait_for_main_window(self, timeout=60):
         return wait_until(self.main_window, timeout, what="the updater window")
+
+    def wait_for_status(self, text, timeout=60):
+        """The updater window once its status line reads text."""
+        return wait_until(lambda: (window := self.main_window()) and status_text(window) == text and window,
+                          timeout, interval=0.1, what=f"the status {text!r}")
 
     def wait_for_message_box(self, text, timeout=60):
         return wait_until(lambda: self.message_box(text), timeout, what=f"a message box saying {text!r}")

@@ -1,0 +1,360 @@
+"""The update itself, seen from outside: download, installation, the later
+button and the ways a network, package or disk fault must not leave the user
+without a working application."""
+
+import functools
+import hashlib
+import io
+import os
+import shutil
+import time
+import zipfile
+
+import pytest
+
+from conftest import (CHECK_PREFIX, DONE_TEXT, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION,
+                      EXTRACTION_FAILURE_TEXT, IDOK, INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_TEXT,
+                      START_BUTTON_ID, SUPPORT_DIR, UPDATER, check_requests, manifest, progress_position,
+                      status_text, wait_until)
+
+OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
+NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
+STANDIN_POWERSHELL = SUPPORT_DIR / "powershell.exe"
+PACKAGE_PATH = "/releases/2.0/nirva.zip"
+PACKAGE_URL = "https://updates.example" + PACKAGE_PATH
+DATA_NAME = "data/ledger.txt"
+DATA = "".join(f"ledger line {n:05d}\r\n" for n in range(4000)).encode("ascii")
+EXTRACTION_COMMAND = ("powershell -NoLogo -NoProfile -ExecutionPolicy Bypass -Command "
+                      "\"Expand-Archive -Force 'nirva.zip' 'update'\"")
+SYSTEM_POWERSHELL = "c:\\windows\\system32\\windowspowershell\\v1.0\\powershell.exe"
+CLOSE_WAIT = 2.0
+
+# Small chunks with a pause between them: the download takes a few seconds,
+# long enough to act and look while it runs.
+SLOW = dict(chunk_size=32768, delay=0.4)
+
+
+@functools.cache
+def package():
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.write(NEW_APPLICATION, "nirva_acc.exe")
+        archive.writestr(DATA_NAME, DATA)
+    return buffer.getvalue()
+
+
+def corrupt_package():
+    """The package with its second entry damaged: the executable is extracted, the data is not."""
+    data = bytearray(package())
+    with zipfile.ZipFile(io.BytesIO(package())) as archive:
+        entry = archive.getinfo(DATA_NAME)
+    header = entry.header_offset
+    name_length = int.from_bytes(data[header + 26:header + 28], "little")
+    extra_length = int.from_bytes(data[header + 28:header + 30], "little")
+    start = header + 30 + name_length + extra_length
+    data[start + entry.compress_size // 2] ^= 0xFF
+    return bytes(data)
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def offer(server, mandatory=False, sha256_text="", **package_options):
+    server.check_body = manifest("2.0.0.0", url=PACKAGE_URL, mandatory=mandatory, sha256=sha256_text)
+    server.packages[PACKAGE_PATH] = dict(data=package(), **package_options)
+
+
+def package_requests(server):
+    return [r for r in server.requests if r["path"] == PACKAGE_PATH]
+
+
+def start_update(office):
+    window = office.wait_for_main_window()
+    office.press(window, START_BUTTON_ID)
+    return window
+
+
+def watch_until_exit(office):
+    """Status text and progress position of every look at the window until the updater ends."""
+    seen = []
+    while office.process.poll() is None:
+        window = office.main_window()
+        if window:
+            seen.append((status_text(window), progress_position(window)))
+    return seen
+
+
+def assert_installed(office):
+    folder = office.folder
+    assert office.wait_for_exit() == 0
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert (folder / "NIRVA" / DATA_NAME).read_bytes() == DATA
+    assert (folder / "NIRVA.bak" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert not (folder / "update").exists()
+    starts = office.wait_for_starts(1)
+    assert len(starts) == 1
+    assert starts[0]["version"] == "2.0.0.0"
+    assert starts[0]["cwd"].endswith("\\office\\NIRVA")
+    assert starts[0]["exe"].endswith("\\office\\NIRVA\\nirva_acc.exe")
+
+
+def assert_extracted_once_by_system_powershell(office):
+    runs = office.powershell_runs()
+    assert len(runs) == 1
+    assert runs[0]["cmdline"] == EXTRACTION_COMMAND
+    assert runs[0]["exe"].lower() == SYSTEM_POWERSHELL
+    assert runs[0]["cwd"].endswith("\\office")
+
+
+def assert_nothing_installed(office):
+    folder = office.folder
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert sorted(p.name for p in folder.iterdir()) == ["NIRVA"]
+    assert office.powershell_runs() == []
+    assert office.starts() == []
+
+
+def test_start_button_installs_the_release_and_starts_it(office, server):
+    office.install_application("1234")
+    offer(server, **SLOW)
+    office.start_updater()
+
+    window = start_update(office)
+    office.press(window, START_BUTTON_ID)  # a second click must start nothing
+    seen = watch_until_exit(office)
+
+    assert (INSTALLING_TEXT, 100) in seen
+    positions = [position for _, position in seen]
+    assert positions == sorted(positions)
+    assert_installed(office)
+    assert (office.folder / "nirva.zip").read_bytes() == package()
+    assert_extracted_once_by_system_powershell(office)
+    assert len(package_requests(server)) == 1
+
+
+def test_mandatory_release_installs_without_a_click(office, server):
+    office.install_application("1234")
+    offer(server, mandatory=True, **SLOW)
+    office.start_updater()
+
+    office.wait_for_message_box(MANDATORY_TEXT)
+    wait_until(lambda: package_requests(server), 30, interval=0.1, what="the package request")
+    assert office.message_box(MANDATORY_TEXT) is not None, "the warning is still up"
+    seen = watch_until_exit(office)
+
+    assert (INSTALLING_TEXT, 100) in seen
+    assert_installed(office)
+    assert_extracted_once_by_system_powershell(office)
+    assert len(package_requests(server)) == 1
+
+
+@pytest.mark.parametrize("mode, answer", [("window", "close"), ("stubborn", "close-ignored")])
+def test_later_button_stops_the_running_application_and_starts_it_again(office, server, mode, answer):
+    office.install_application("1234")
+    running = office.start_application(mode)
+    offer(server)
+    office.start_updater()
+
+    window = office.wait_for_main_window()
+    pressed = time.monotonic()
+    office.press(window, LATER_BUTTON_ID)
+    assert office.wait_for_exit() == 0
+    ended = time.monotonic()
+
+    assert CLOSE_WAIT <= ended - pressed < CLOSE_WAIT + 8
+    assert {"event": answer, "pid": running["pid"]} in office.records()
+    wait_until(lambda: not [w for w in office.windows() if w["class"] == "NirvaFakeApp"
+                            and w["pid"] == running["pid"]], 10, what="the running copy to be gone")
+    restarted = office.wait_for_starts(2)[1]
+    assert restarted["version"] == "1.2.3.4"
+    assert restarted["cwd"].endswith("\\office\\NIRVA")
+    assert package_requests(server) == []
+
+
+def test_package_missing_on_every_attempt_fails_after_three_tries(office, server):
+    office.install_application("1234")
+    server.check_body = manifest("2.0.0.0", url=PACKAGE_URL)
+    earlier = office.folder / "nirva.zip"
+    earlier.write_bytes(b"a package an earlier run left behind")
+    os.utime(earlier, ns=(1_600_000_000_000_000_000, 1_600_000_000_000_000_000))
+    office.start_updater()
+
+    start_update(office)
+    office.wait_for_status(DOWNLOAD_FAILED_TEXT)
+    failed_seen = time.monotonic()
+
+    requests = package_requests(server)
+    assert len(requests) == 3
+    first, last = requests[0]["time"], requests[-1]["time"]
+    assert 2.0 <= last - first < 8.0, "a pause of a second after each failed attempt"
+    assert 3.0 <= failed_seen - first < 10.0
+    assert earlier.read_bytes() == b"a package an earlier run left behind"
+    assert earlier.stat().st_mtime_ns == 1_600_000_000_000_000_000
+    assert office.process.poll() is None
+    assert office.powershell_runs() == [] and office.starts() == []
+
+
+@pytest.mark.parametrize("package_options, sha256_text", [
+    pytest.param(dict(cut_at=len(package()) // 2), "", id="body-cut-short"),
+    pytest.param({}, sha256(package() + b"tampered"), id="sha256-mismatch"),
+])
+def test_damaged_package_is_retried_then_fails_without_installing(office, server, package_options,
+                                                                   sha256_text):
+    office.install_application("1234")
+    offer(server, sha256_text=sha256_text, **package_options)
+    office.start_updater()
+
+    window = start_update(office)
+    office.wait_for_status(DOWNLOAD_FAILED_TEXT)
+
+    assert len(package_requests(server)) == 3
+    assert_nothing_installed(office)
+    office.close(window)
+    assert office.wait_for_exit() == 0
+    assert office.starts() == []
+
+
+def test_matching_sha256_in_capitals_installs(office, server):
+    office.install_application("1234")
+    offer(server, sha256_text=sha256(package()).upper())
+    office.start_updater()
+
+    start_update(office)
+
+    assert_installed(office)
+    assert len(package_requests(server)) == 1
+
+
+def test_failed_extraction_puts_the_old_application_back(office, server):
+    office.install_application("1234")
+    server.check_body = manifest("2.0.0.0", url=PACKAGE_URL)
+    server.packages[PACKAGE_PATH] = dict(data=corrupt_package())
+    office.start_updater()
+
+    start_update(office)
+    box = office.wait_for_message_box(EXTRACTION_FAILURE_TEXT)
+
+    assert box["title"] == ERROR_CAPTION
+    office.press(box, IDOK)
+    window = office.wait_for_status(DONE_TEXT)
+    started = office.wait_for_starts(1)
+    assert len(started) == 1
+    assert started[0]["version"] == "1.2.3.4"
+    assert started[0]["cwd"].endswith("\\office\\NIRVA")
+    folder = office.folder
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert not (folder / "update").exists()
+    assert not (folder / "NIRVA.bak").exists()
+    assert len(office.powershell_runs()) == 1
+    office.close(window)
+    assert office.wait_for_exit() == 0
+
+
+def test_leftover_backup_and_staging_folders_do_not_block_the_update(office, server):
+    office.install_application("1234")
+    for leftover in ("NIRVA.bak", "update"):
+        (office.folder / leftover / "junk").mkdir(parents=True)
+        (office.folder / leftover / "junk" / "stale.txt").write_text("left over")
+        (office.folder / leftover / "nirva_acc.exe").write_bytes(b"left over")
+    offer(server)
+    office.start_updater()
+
+    start_update(office)
+
+    assert_installed(office)
+    assert not (office.folder / "NIRVA" / "junk").exists()
+    assert not (office.folder / "NIRVA.bak" / "junk").exists()
+
+
+def test_interrupted_installation_is_recovered_at_the_next_start(office, server):
+    office.install_application("1234", directory="NIRVA.bak")
+    server.check_body = manifest("1.2.3.4")
+    office.start_updater()
+
+    assert office.wait_for_exit() == 0
+    assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "1.2.3.4"]
+    assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert not (office.folder / "NIRVA.bak").exists()
+    started = office.wait_for_starts(1)
+    assert started[0]["version"] == "1.2.3.4"
+    assert started[0]["cwd"].endswith("\\office\\NIRVA")
+
+
+def test_planted_powershell_is_never_run(office, server):
+    office.install_application("1234")
+    planted_updater = office.folder / "nirva_updater.exe"
+    shutil.copyfile(UPDATER, planted_updater)
+    shutil.copyfile(STANDIN_POWERSHELL, office.folder / "powershell.exe")
+    offer(server)
+    office.start_updater(executable=planted_updater)
+
+    start_update(office)
+
+    assert_installed(office)
+    assert_extracted_once_by_system_powershell(office)
+
+
+def mandatory_warning_and_window(office):
+    """The warning box and the window behind it, from one look."""
+    def look():
+        windows = office.windows()
+        box = next((w for w in windows if w["class"] == "#32770" and w["visible"]
+                    and any(c["text"] == MANDATORY_TEXT for c in w["children"])), None)
+        window = next((w for w in windows if w["class"] == "NIRVAUpdater" and w["visible"]), None)
+        return box and window and (box, window)
+    return wait_until(look, 60, interval=0.1, what="the mandatory warning")
+
+
+# A missing package fails within seconds, so the warning is left up; a slow
+# broken one leaves time to dismiss the warning first.
+@pytest.mark.parametrize("package_options, warning_dismissed", [
+    pytest.param(None, False, id="package-404-warning-up"),
+    pytest.param(dict(cut_at=len(package()) // 2, **SLOW), True, id="body-cut-short-warning-dismissed"),
+])
+def test_failed_mandatory_update_can_then_be_closed(office, server, package_options, warning_dismissed):
+    office.install_application("1234")
+    server.check_body = manifest("2.0.0.0", url=PACKAGE_URL, mandatory=True)
+    if package_options is not None:
+        server.packages[PACKAGE_PATH] = dict(data=package(), **package_options)
+    office.start_updater()
+
+    box, window = mandatory_warning_and_window(office)
+    assert not window["enabled"]
+    if warning_dismissed:
+        office.press(box, IDOK)
+    office.close(window)
+    # The failure comes at least three pauses of a second after the first
+    # request, so this close request was handled before it.
+    assert time.monotonic() - package_requests(server)[0]["time"] < 3.0
+    if warning_dismissed:
+        window = wait_until(lambda: office.message_box(MANDATORY_TEXT) is None and office.main_window(), 30,
+                            what="the warning to go")
+        assert status_text(window) != DOWNLOAD_FAILED_TEXT
+        assert not window["enabled"], "dismissing the warning does not release the window"
+
+    window = office.wait_for_status(DOWNLOAD_FAILED_TEXT)
+    assert window["enabled"]
+    office.close(window)
+    assert office.wait_for_exit() == 0
+    assert_nothing_installed(office)
+
+
+@pytest.mark.parametrize("action", ["close", "later"])
+def test_installation_cannot_be_interrupted(office, server, action):
+    office.install_application("1234")
+    offer(server)
+    office.start_updater({"NIRVA_POWERSHELL_DELAY_MS": "4000"})
+
+    start_update(office)
+    window = office.wait_for_status(INSTALLING_TEXT)
+    if action == "close":
+        office.close(window)
+    else:
+        office.press(window, LATER_BUTTON_ID)
+    time.sleep(1.0)
+    assert office.main_window() is not None
+    assert office.process.poll() is None
+
+    assert_installed(office)
+    assert_extracted_once_by_system_powershell(office)
