@@ -30,7 +30,7 @@ trap cleanup EXIT INT TERM
 peak_rss_mb() {
     peak=0
     # A finished child stays a zombie until it is waited for.
-    while grep -qv '^State:.*Z' "/proc/$1/status" 2>/dev/null; do
+    while [ -e "/proc/$1" ] && ! grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; do
         for pid in $(pgrep -f 'download_bench.exe' || true); do
             rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
             [ "${rss:-0}" -gt "$peak" ] && peak=$rss
@@ -49,7 +49,10 @@ for size in $sizes; do
     /usr/bin/python3 tests/support/test_server.py --port $port --cert "$build_dir/test-keys/pinned.crt" \
         --key "$build_dir/test-keys/pinned.key" --package "/bench/package.zip=$package" > "$work/server.out" &
     server_pid=$!
-    while ! grep -q ready "$work/server.out" 2>/dev/null; do sleep 0.1; done
+    while ! grep -q ready "$work/server.out" 2>/dev/null; do
+        kill -0 "$server_pid" 2>/dev/null || { echo "the test server did not start" >&2; exit 1; }
+        sleep 0.1
+    done
 
     ( cd "$work" && "$build_dir/wine-run" "$build_dir/tests/support/download_bench.exe" \
         "https://updates.example/bench/package.zip" "bench-$size.zip" "$digest" > "bench-$size.out" 2>&1 ) &

@@ -179,7 +179,9 @@ screenshot_when() {
 }
 
 step "Running the updater under Wine in $demo/office"
-(cd "$demo/office" && NIRVA_FAKE_RECORD="$demo/app-starts.jsonl" exec "$wine_run" nirva_updater.exe) \
+# The demo application keeps a window open, so that the finished state shows it running.
+(cd "$demo/office" && NIRVA_FAKE_RECORD="$demo/app-starts.jsonl" NIRVA_FAKE_MODE=window \
+    exec "$wine_run" nirva_updater.exe) \
     >/dev/null 2>&1 &
 updater_pid=$!
 screenshot_when 1-downloading.png 30 80
@@ -190,6 +192,13 @@ updater_pid=""
 [ "$status" -eq 0 ] || fail "the updater ended with exit code $status"
 echo "the updater ended with exit code 0"
 wait_for 300 test -s "$demo/app-starts.jsonl" || fail "the new application did not start"
+application_window_shown() {
+    "$wine_run" "$support/ui_probe.exe" dump "$demo/windows.json" >/dev/null 2>&1 &&
+        grep -q '"NirvaFakeApp"' "$demo/windows.json"
+}
+wait_for 300 application_window_shown || fail "the new application shows no window"
+import -display "$DISPLAY" -window root "$demo/screenshots/3-finished.png"
+echo "screenshots/3-finished.png: the updater is gone, version $version runs"
 
 step "The office folder after the update"
 (cd "$demo/office" && find . -mindepth 1 | sort)
