@@ -197,7 +197,12 @@ application_window_shown() {
         grep -q '"NirvaFakeApp"' "$demo/windows.json"
 }
 wait_for 300 application_window_shown || fail "the new application shows no window"
-import -display "$DISPLAY" -window root "$demo/screenshots/3-finished.png"
+read -r left top right bottom < <(python3 -c '
+import json, sys
+app = next(w for w in json.load(open(sys.argv[1], encoding="utf-8")) if w["class"] == "NirvaFakeApp")
+print(*app["window_rect"])' "$demo/windows.json")
+import -display "$DISPLAY" -window root \
+    -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$demo/screenshots/3-finished.png"
 echo "screenshots/3-finished.png: the updater is gone, version $version runs"
 
 step "The office folder after the update"

@@ -40,6 +40,17 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
+        case WM_PAINT: {
+            // Says which release runs, for screenshots of a finished update.
+            PAINTSTRUCT paint;
+            const HDC context = BeginPaint(window, &paint);
+            RECT client;
+            GetClientRect(window, &client);
+            const std::wstring text = std::wstring(L"NIRVA ") + kVersion;
+            DrawTextW(context, text.c_str(), -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            EndPaint(window, &paint);
+            return 0;
+        }
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
