@@ -61,14 +61,6 @@ bool hashMatches(PackageHash& packageHash, const Sha256Digest& expected) {
            actual == expected;
 }
 
-void postProgress(HWND window, const DownloadProgress& progress) {
-    auto text = std::make_unique<std::wstring>(progressText(progress));
-    const auto percentage = static_cast<WPARAM>(static_cast<INT_PTR>(progress.percentage));
-    if (PostMessageW(window, WM_UPDATE_PROGRESS, percentage, reinterpret_cast<LPARAM>(text.get()))) {
-        text.release();  // the window procedure owns and frees it now
-    }
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -171,6 +163,16 @@ std::wstring progressText(const DownloadProgress& progress) {
     return std::to_wstring(progress.percentage) + kProgressPercentPiece +
            std::to_wstring(progress.kilobytesPerSecond) + kProgressSpeedPiece +
            std::to_wstring(progress.remainingSeconds) + kProgressSecondsPiece;
+}
+
+bool postProgress(HWND window, const DownloadProgress& progress) {
+    auto text = std::make_unique<std::wstring>(progressText(progress));
+    const auto percentage = static_cast<WPARAM>(static_cast<INT_PTR>(progress.percentage));
+    if (!PostMessageW(window, WM_UPDATE_PROGRESS, percentage, reinterpret_cast<LPARAM>(text.get()))) {
+        return false;
+    }
+    text.release();  // the window procedure owns and frees it now
+    return true;
 }
 
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex) {

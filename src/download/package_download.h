@@ -27,6 +27,10 @@ std::wstring packageRequestPath(const std::wstring& url);
 DownloadProgress computeProgress(std::uint32_t received, std::uint32_t announced, double elapsedSeconds);
 std::wstring progressText(const DownloadProgress& progress);
 
+// Hands the progress text to the window with WM_UPDATE_PROGRESS. When the post
+// fails the text is freed here, so a closed window leaks nothing.
+bool postProgress(HWND window, const DownloadProgress& progress);
+
 // The manifest's digest when it is 64 hexadecimal digits; otherwise none,
 // and the package is taken without comparison.
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex);
