@@ -21,5 +21,5 @@ if [ -n "$missing" ]; then
     fi
     $sudo_command apt-get update -qq
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive $sudo_command apt-get install -y -qq --no-install-recommends $missing
+    DEBIAN_FRONTEND=noninteractive $sudo_command apt-get install -y -qq $missing
 fi
