@@ -14,7 +14,6 @@ namespace {
 constexpr int kDownloadAttempts = 3;
 constexpr DWORD kPauseAfterFailedAttemptMs = 1000;
 constexpr size_t kPathSearchStart = 8;
-constexpr DWORD kHttpStatusOk = 200;
 constexpr double kBytesPerKilobyte = 1024.0;
 
 std::int32_t truncateToInt32(double value) {

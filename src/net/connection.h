@@ -6,6 +6,8 @@
 #include <string>
 
 inline constexpr wchar_t kUserAgent[] = L"NIRVA-Updater";
+// Every other status, 2xx and redirects included, is a failure.
+inline constexpr DWORD kHttpStatusOk = 200;
 inline constexpr DWORD kRelaxedSecurityFlags =
     SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr DWORD kReadChunkSize = 8192;
-constexpr DWORD kHttpStatusOk = 200;
 
 // A failed read ends the body like its end does: the part received is used.
 std::string readWholeBody(HINTERNET request) {
