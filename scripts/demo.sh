@@ -74,14 +74,8 @@ rm -rf "$demo/release" "$demo/out" "$demo/office" "$demo/screenshots" "$demo/app
 mkdir -p "$demo/release/data" "$demo/out" "$demo/office/NIRVA" "$demo/screenshots"
 
 step "X display"
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+. scripts/xvfb.sh
+start_xvfb 1024x768 || fail "Xvfb did not start"
 echo "Xvfb on $DISPLAY"
 
 step "Wine prefix of the demo: $prefix"

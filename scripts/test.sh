@@ -20,22 +20,8 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 if [ -z "${DISPLAY:-}" ]; then
-    display=90
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-        display=$((display + 1))
-    done
-    Xvfb ":$display" -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$display"
-    tries=0
-    while [ ! -e "/tmp/.X11-unix/X$display" ]; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 100 ]; then
-            echo "Xvfb did not start" >&2
-            exit 1
-        fi
-        sleep 0.1
-    done
+    . scripts/xvfb.sh
+    start_xvfb 1280x1024
 fi
 
 ctest --preset test "$@"
