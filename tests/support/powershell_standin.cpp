@@ -18,6 +18,8 @@
 
 #include "record.h"
 
+#include "common/owned_handles.h"
+
 namespace {
 
 constexpr std::wstring_view kCommandStart = L"Expand-Archive -Force '";
@@ -49,10 +51,10 @@ std::optional<ExpandCommand> parseCommand(std::wstring_view commandLine) {
 }
 
 std::optional<std::vector<unsigned char>> readWholeFile(const std::wstring& path) {
-    const HANDLE raw = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
-    const support::UniqueHandle file(raw);
+    const OwnedKernelHandle file = ownValidHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0xFFFFFFFFLL) return std::nullopt;
     std::vector<unsigned char> content(static_cast<size_t>(size.QuadPart));
@@ -233,10 +235,10 @@ bool extractEntry(const std::vector<unsigned char>& zip, const Entry& entry, con
     }
     if (entry.directory) return true;
     path += L'\\' + entry.components.back();
-    const HANDLE raw =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) return false;
-    const support::UniqueHandle file(raw);
+    const OwnedKernelHandle file = ownValidHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     return extractData(zip, entry, file.get());
 }
 

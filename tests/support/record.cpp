@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "common/owned_handles.h"
+
 #include <cstdio>
 
 namespace support {
@@ -90,10 +92,10 @@ std::string JsonObject::finish() const { return json_ + '}'; }
 bool appendRecord(const wchar_t* environmentName, const std::string& jsonLine) {
     const auto path = environmentValue(environmentName);
     if (!path) return true;
-    const HANDLE raw = CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) return false;
-    const UniqueHandle file(raw);
+    const OwnedKernelHandle file = ownValidHandle(
+        CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     const std::string line = jsonLine + "\n";
     DWORD written = 0;
     return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&

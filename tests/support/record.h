@@ -1,20 +1,14 @@
-// Shared by the test helper programs: handle ownership, JSON text and
+// Shared by the test helper programs: JSON text and
 // append-only record files that several processes write at once.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace support {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 // Runs a cleanup at scope end for resources that are not handles.
 template <class F>

@@ -14,6 +14,8 @@
 
 #include "record.h"
 
+#include "common/owned_handles.h"
+
 namespace {
 
 constexpr UINT kReplyTimeoutMs = 2000;
@@ -111,10 +113,10 @@ std::string topLevelJson(HWND window) {
 bool writeFileAtomically(const std::wstring& path, const std::string& content) {
     const std::wstring temporary = path + L".tmp";
     {
-        const HANDLE raw = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (raw == INVALID_HANDLE_VALUE) return false;
-        const support::UniqueHandle file(raw);
+        const OwnedKernelHandle file = ownValidHandle(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0,
+                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
         DWORD written = 0;
         if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
             written != content.size())
