@@ -405,10 +405,10 @@ def product_version_problems(exe, version):
     if product_version is None:
         return [f"{APPLICATION_EXE}: its version resource has no ProductVersion under the first "
                 "translation; the updater could not read the installed version"]
-    if parse_version(product_version) != parse_version(version):
+    installed, released = parse_version(product_version), parse_version(version)
+    if installed != released:
         return [f"version: {APPLICATION_EXE} says ProductVersion {product_version} "
-                f"({format_parts(parse_version(product_version))}) but the release is {version} "
-                f"({format_parts(parse_version(version))})"]
+                f"({format_parts(installed)}) but the release is {version} ({format_parts(released)})"]
     return []
 
 
@@ -607,13 +607,14 @@ def release_command(arguments):
     out_dir = arguments.out.resolve()
     if out_dir.is_relative_to(folder.resolve()):
         problems.append(f"out: {arguments.out} lies inside the release folder")
-    problems += version_problems(arguments.version) + url_problems(arguments.url)
+    version_refusals = version_problems(arguments.version)
+    problems += version_refusals + url_problems(arguments.url)
     try:
         notes = notes_from_file(arguments.notes)
         problems += notes_problems(notes)
     except Refusal as refusal:
         problems += refusal.problems
-    if exe.is_file() and not version_problems(arguments.version):
+    if exe.is_file() and not version_refusals:
         problems += product_version_problems(exe, arguments.version)
     if problems:
         raise Refusal(problems)
