@@ -2,10 +2,6 @@
 
 #include <string>
 
-inline constexpr wchar_t kApplicationDirectory[] = L"NIRVA";
-inline constexpr wchar_t kApplicationExeName[] = L"nirva_acc.exe";
-inline constexpr wchar_t kApplicationExe[] = L"NIRVA\\nirva_acc.exe";
-
 // The directory the application is started in: the path up to its last
 // separator of either kind; empty (inherit ours) without one, or when the
 // only separator is the first character.

@@ -9,6 +9,7 @@
 #include <wincrypt.h>
 #include <bcrypt.h>
 
+#include <cstddef>
 #include <memory>
 
 template <typename Handle, auto Close>
@@ -23,11 +24,12 @@ struct LastErrorKeepingCloser {
 template <typename Pointee, auto Close>
 using OwnedHandle = std::unique_ptr<Pointee, LastErrorKeepingCloser<Pointee*, Close>>;
 
-// Process, thread, file and snapshot handles.
+// Process, thread and mutex handles, which are null when invalid.
 using OwnedKernelHandle = OwnedHandle<void, CloseHandle>;
 using OwnedInternetHandle = OwnedHandle<void, WinHttpCloseHandle>;
 using OwnedCertificate = OwnedHandle<const CERT_CONTEXT, CertFreeCertificateContext>;
 using OwnedLocalMemory = OwnedHandle<void, LocalFree>;
+using OwnedFont = OwnedHandle<std::remove_pointer_t<HFONT>, DeleteObject>;
 
 inline void closeAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm) {
     BCryptCloseAlgorithmProvider(algorithm, 0);
@@ -35,8 +37,29 @@ inline void closeAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm) {
 using OwnedAlgorithmProvider = OwnedHandle<void, closeAlgorithmProvider>;
 using OwnedHash = OwnedHandle<void, BCryptDestroyHash>;
 
-// CreateFileW and CreateToolhelp32Snapshot report failure as
-// INVALID_HANDLE_VALUE rather than null.
-inline OwnedKernelHandle ownValidHandle(HANDLE handle) {
-    return OwnedKernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
+// CreateFileW, CreateToolhelp32Snapshot and FindFirstFileW report failure as
+// INVALID_HANDLE_VALUE. Their owners store that value as empty, so that
+// `if (!file)` is the whole test and an invalid value is never closed.
+class InvalidValueIsEmpty {
+public:
+    InvalidValueIsEmpty() = default;
+    InvalidValueIsEmpty(std::nullptr_t) {}
+    InvalidValueIsEmpty(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    operator HANDLE() const { return handle_; }
+    friend bool operator==(InvalidValueIsEmpty, InvalidValueIsEmpty) = default;
+    friend bool operator==(InvalidValueIsEmpty value, std::nullptr_t) { return value.handle_ == nullptr; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+template <auto Close>
+struct InvalidValueCloser {
+    using pointer = InvalidValueIsEmpty;
+    void operator()(InvalidValueIsEmpty handle) const noexcept {
+        LastErrorKeepingCloser<HANDLE, Close>{}(handle);
+    }
+};
+
+using OwnedFileHandle = std::unique_ptr<void, InvalidValueCloser<CloseHandle>>;
+using OwnedFindHandle = std::unique_ptr<void, InvalidValueCloser<FindClose>>;

@@ -1,6 +1,6 @@
 #include "install/stop_application.h"
 
-#include "app/launcher.h"
+#include "common/layout.h"
 #include "common/owned_handles.h"
 
 #include <tlhelp32.h>
@@ -27,17 +27,13 @@ BOOL CALLBACK closeIfApplicationWindow(HWND window, LPARAM) {
 
 }  // namespace
 
-bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& executableName) {
-    return imagePath.find(executableName) != std::wstring::npos;
-}
-
 void closeApplicationWindows() {
     EnumWindows(closeIfApplicationWindow, 0);
     Sleep(kCloseWaitMs);
 }
 
 void terminateApplicationProcesses(const std::wstring& executableName) {
-    const OwnedKernelHandle snapshot = ownValidHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const OwnedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return;
     }

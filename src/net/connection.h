@@ -8,6 +8,8 @@
 inline constexpr wchar_t kUserAgent[] = L"NIRVA-Updater";
 // Every other status, 2xx and redirects included, is a failure.
 inline constexpr DWORD kHttpStatusOk = 200;
+// Trust comes from the pinned key alone, so the certificate's issuer, names
+// and dates are not checked.
 inline constexpr DWORD kRelaxedSecurityFlags =
     SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
@@ -30,7 +32,7 @@ enum class Timeouts { PlatformDefault, Download };
 // header or body byte of any other server is ever looked at.
 bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange);
 
-// True when the SHA-256 of the server certificate's public key equals the pin.
+// Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pin.
 bool verifyServerKeyPin(HINTERNET request);
 
 // A numeric response header; 0 when it is absent or unreadable.

@@ -1,8 +1,7 @@
 #include "net/manifest_request.h"
 
 #include "net/connection.h"
-
-#include <climits>
+#include "net/request_path.h"
 
 namespace {
 
@@ -20,24 +19,6 @@ std::string readWholeBody(HINTERNET request) {
 }
 
 }  // namespace
-
-std::wstring checkRequestPath(const std::wstring& installedVersion) {
-    return std::wstring(kCheckPath) + L"/" + installedVersion;
-}
-
-std::wstring decodeUtf8(const std::string& bytes) {
-    if (bytes.empty() || bytes.size() > INT_MAX) {
-        return {};
-    }
-    const int byteCount = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), byteCount, nullptr, 0);
-    if (length <= 0) {
-        return {};
-    }
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), byteCount, text.data(), length);
-    return text;
-}
 
 bool fetchManifestText(std::wstring installedVersion, std::wstring& body) {
     body.clear();

@@ -1,19 +1,25 @@
 #include "ui/main_window.h"
 
 #include "app/launcher.h"
-#include "app/update_check.h"
-#include "common/owned_handles.h"
-#include "download/messages.h"
-#include "download/update_worker.h"
-#include "install/stop_application.h"
+#include "common/layout.h"
+#include "common/texts.h"
+#include "ui/window_rules.h"
+#include "update/update_check.h"
+#include "update/update_worker.h"
 
 #include <commctrl.h>
 
-#include <iterator>
 #include <memory>
 #include <string>
 
 namespace {
+
+constexpr int kWindowWidth = 520;
+constexpr int kWindowHeight = 300;
+
+constexpr int kProgressBarId = 101;
+constexpr int kStartButtonId = 104;
+constexpr int kLaterButtonId = 105;
 
 struct ControlLayout {
     HWND* field;
@@ -60,8 +66,9 @@ void markWorkerEnded(HWND window) {
 }
 
 void onCreate(HWND window) {
-    uiHandles.font = CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS,
-                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    uiHandles.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS,
+                                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                     L"Tahoma"));
     for (const ControlLayout& control : kControls) {
         *control.field = CreateWindowExW(control.exStyle, control.className, control.text, control.style,
                                          control.x, control.y, control.width, control.height, window,
@@ -73,7 +80,7 @@ void onCreate(HWND window) {
     const HWND fontedControls[] = {uiHandles.statusEdit, uiHandles.notesEdit, uiHandles.startButton,
                                    uiHandles.laterButton};
     for (const HWND control : fontedControls) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiHandles.font), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiHandles.font.get()), TRUE);
     }
 }
 
@@ -121,13 +128,13 @@ void onCommand(HWND window, WPARAM wParam) {
     }
 }
 
-void onUpdateStatus(HWND window, LPARAM lParam) {
-    const auto* text = reinterpret_cast<const wchar_t*>(lParam);
-    SetWindowTextW(uiHandles.statusEdit, text);
-    if (text == kInstallingText) {
-        uiHandles.updatePhase = UpdatePhase::Installing;
-    } else if (text == kDownloadFailedText) {
+void onUpdateStatus(HWND window, WPARAM wParam, LPARAM lParam) {
+    SetWindowTextW(uiHandles.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
+    const auto phase = static_cast<UpdatePhase>(wParam);
+    if (phase == UpdatePhase::Ended) {
         markWorkerEnded(window);
+    } else {
+        uiHandles.updatePhase = phase;
     }
 }
 
@@ -144,17 +151,6 @@ void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
 }
 
 }  // namespace
-
-bool mayCloseWindow(bool forcedUpdate, UpdatePhase phase) {
-    if (phase == UpdatePhase::Installing) {
-        return false;
-    }
-    return !forcedUpdate || phase == UpdatePhase::Ended;
-}
-
-bool mayStartLaterRoutine(UpdatePhase phase) {
-    return phase != UpdatePhase::Installing;
-}
 
 void registerMainWindowClass(HINSTANCE instance) {
     WNDCLASSW windowClass{};
@@ -196,6 +192,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onCreate(window);
             return 0;
         case WM_DESTROY:
+            uiHandles.font.reset();
             PostQuitMessage(0);
             return 0;
         case WM_CLOSE:
@@ -205,7 +202,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onCommand(window, wParam);
             return 0;
         case WM_UPDATE_STATUS:
-            onUpdateStatus(window, lParam);
+            onUpdateStatus(window, wParam, lParam);
             return 0;
         case WM_UPDATE_DONE:
             onUpdateDone(window);
@@ -216,10 +213,4 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
-}
-
-DWORD WINAPI updateLaterRoutine(LPVOID) {
-    stopRunningApplication();
-    launchApplication(kApplicationExe, L"");
-    ExitProcess(0);
 }

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <windows.h>
+#include "common/owned_handles.h"
+#include "update/messages.h"
 
-// Where the update worker stands, as the window has learnt it from the
-// worker's messages. It decides when the window may be left.
-enum class UpdatePhase { NotStarted, Downloading, Installing, Ended };
+#include <windows.h>
 
 // Used only on the user-interface thread, so it needs no lock.
 struct UiHandles {
     HWND statusEdit;
-    HFONT font;
+    OwnedFont font;
     HWND notesEdit;
     HWND progressBar;
     HINSTANCE instance;

@@ -5,9 +5,10 @@
 // Usage: download_bench.exe URL TARGET_FILE [SHA256]
 
 #include "common/owned_handles.h"
-#include "download/messages.h"
 #include "download/package_download.h"
 #include "net/connection.h"
+#include "net/request_path.h"
+#include "update/messages.h"
 
 #include <psapi.h>
 
@@ -49,7 +50,8 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = downloadPackage(run->url, run->target, run->window, run->digest);
+    run->succeeded = downloadPackage(run->url, run->target, run->digest,
+                                     [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
 }
@@ -65,8 +67,7 @@ long long plainReadLoop(const std::wstring& path, const std::wstring& target) {
     if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
         return -1;
     }
-    const OwnedKernelHandle file = ownValidHandle(
-        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return -1;
     }

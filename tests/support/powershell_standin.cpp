@@ -51,9 +51,7 @@ std::optional<ExpandCommand> parseCommand(std::wstring_view commandLine) {
 }
 
 std::optional<std::vector<unsigned char>> readWholeFile(const std::wstring& path) {
-    const OwnedKernelHandle file = ownValidHandle(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::nullopt;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0xFFFFFFFFLL) return std::nullopt;
@@ -235,9 +233,7 @@ bool extractEntry(const std::vector<unsigned char>& zip, const Entry& entry, con
     }
     if (entry.directory) return true;
     path += L'\\' + entry.components.back();
-    const OwnedKernelHandle file = ownValidHandle(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     return extractData(zip, entry, file.get());
 }

@@ -92,9 +92,7 @@ std::string JsonObject::finish() const { return json_ + '}'; }
 bool appendRecord(const wchar_t* environmentName, const std::string& jsonLine) {
     const auto path = environmentValue(environmentName);
     if (!path) return true;
-    const OwnedKernelHandle file = ownValidHandle(
-        CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     const std::string line = jsonLine + "\n";
     DWORD written = 0;

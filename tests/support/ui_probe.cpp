@@ -113,9 +113,7 @@ std::string topLevelJson(HWND window) {
 bool writeFileAtomically(const std::wstring& path, const std::string& content) {
     const std::wstring temporary = path + L".tmp";
     {
-        const OwnedKernelHandle file = ownValidHandle(
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0,
-                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const OwnedFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         DWORD written = 0;
         if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||

@@ -1,4 +1,5 @@
 #include "app/launcher.h"
+#include "install/stop_application.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +28,26 @@ TEST(ApplicationWorkingDirectory, IsThePathUpToItsLastSeparator) {
 }
 
 TEST(ApplicationCommandLine, QuotesThePathAndAlwaysAddsOneSpace) {
-    EXPECT_EQ(applicationCommandLine(kApplicationExe, L""), L"\"NIRVA\\nirva_acc.exe\" ");
+    EXPECT_EQ(applicationCommandLine(L"NIRVA\\nirva_acc.exe", L""), L"\"NIRVA\\nirva_acc.exe\" ");
     EXPECT_EQ(applicationCommandLine(L"NIRVA\\nirva_acc.exe", L"--x y"), L"\"NIRVA\\nirva_acc.exe\" --x y");
 }
 
-TEST(LaunchApplication, FailsSilentlyForAMissingExecutable) {
-    EXPECT_FALSE(launchApplication(L"no-such-folder\\nirva_acc.exe", L""));
+struct ImagePathCase {
+    const wchar_t* imagePath;
+    bool names;
+};
+
+TEST(ImagePathNamesApplication, MatchesTheNameAnywhereWithItsExactCase) {
+    const ImagePathCase cases[] = {
+        {L"C:\\Office\\NIRVA\\nirva_acc.exe", true},
+        {L"C:\\Office\\NIRVA\\old_nirva_acc.exe", true},
+        {L"C:\\Office\\NIRVA\\NIRVA_ACC.EXE", false},
+        {L"C:\\Office\\nirva_updater.exe", false},
+    };
+    for (const ImagePathCase& c : cases) {
+        EXPECT_EQ(imagePathNamesApplication(c.imagePath, L"nirva_acc.exe"), c.names)
+            << testing::PrintToString(std::wstring(c.imagePath));
+    }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-#include "net/connection.h"
-#include "net/manifest_request.h"
+#include "net/request_path.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +6,29 @@ namespace {
 
 TEST(CheckRequestPath, AppendsTheVersionUnescaped) {
     EXPECT_EQ(checkRequestPath(L"1.2.3.4"), L"/api/marlix/check/NIRVA_ACC/1.2.3.4");
-    EXPECT_EQ(checkRequestPath(L"0.0.0.0"), L"/api/marlix/check/NIRVA_ACC/0.0.0.0");
     EXPECT_EQ(checkRequestPath(L"1, 2, 3, 4"), L"/api/marlix/check/NIRVA_ACC/1, 2, 3, 4");
 }
 
-TEST(ConnectionConstants, RelaxOnlyTheThreeCertificateChecks) {
-    EXPECT_EQ(kRelaxedSecurityFlags, 0x3100u);
-    EXPECT_STREQ(kUserAgent, L"NIRVA-Updater");
+struct PathCase {
+    const wchar_t* url;
+    const wchar_t* path;
+};
+
+TEST(PackageRequestPath, TakesThePathAfterTheHostWhateverTheHost) {
+    const PathCase cases[] = {
+        {L"https://updates.example/releases/4.1/nirva.zip?build=7", L"/releases/4.1/nirva.zip?build=7"},
+        {L"https://elsewhere.example:8443/nirva.zip", L"/nirva.zip"},
+        {L"http://updates.example/nirva.zip", L"/nirva.zip"},
+        {L"https://updates.example", L"/"},
+        {L"https://a", L"/"},
+        {L"https://", L"/"},
+        {L"", L"/"},
+        {L"/p/nirva.zip", L"/"},
+        {L"https://h/a b/nirva.zip#frag", L"/a b/nirva.zip#frag"},
+    };
+    for (const PathCase& c : cases) {
+        EXPECT_EQ(packageRequestPath(c.url), c.path) << "url: " << testing::PrintToString(std::wstring(c.url));
+    }
 }
 
 struct DecodeCase {

@@ -1,4 +1,4 @@
-#include "ui/main_window.h"
+#include "ui/window_rules.h"
 
 #include <gtest/gtest.h>
 

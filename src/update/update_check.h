@@ -2,6 +2,13 @@
 
 #include <string>
 
+// Option words recognised on the command line. No option changes what this
+// release does; they are kept here for the release that gives them a meaning.
+struct CommandLineOptions {
+    bool silent = false;
+    bool checkOnly = false;
+};
+
 // The one record of the run. Written only on the user-interface thread
 // before any other thread exists, then only read, so it needs no lock.
 struct UpdateRecord {
@@ -15,16 +22,13 @@ struct UpdateRecord {
     bool mandatory = false;
     bool updateAvailable = false;
     bool forcedUpdate = false;
+    CommandLineOptions options;
 };
 
 extern UpdateRecord updateRecord;
 
-inline constexpr wchar_t kDefaultInstalledVersion[] = L"0.0.0.0";
-
-// The version text the server is asked with: a missing version counts as
-// 0.0.0.0 and a "+" build suffix becomes a fourth dotted part.
-std::wstring normalizedInstalledVersion(std::wstring version);
-
 // Reads the installed version, asks the update server and fills the record.
-// False when the server could not be asked or gave no usable answer.
+// An installed application whose version cannot be read is reported with an
+// error box, and the server is then asked as for an absent one. False when
+// the server could not be asked or gave no usable answer.
 bool checkForUpdate();

@@ -1,9 +1,11 @@
 #include "app/launcher.h"
-#include "app/update_check.h"
 #include "app/version.h"
+#include "common/layout.h"
 #include "common/owned_handles.h"
+#include "common/texts.h"
 #include "install/installation.h"
 #include "ui/main_window.h"
+#include "update/update_check.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -11,17 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kWindowFailureText[] = L"وقوع خطا در نمایش رابط کاربری";
-constexpr wchar_t kServerFailureText[] = L"در ارتباط با سرور خطا روی داده از اتصال خود به اینترنت اطمینان حاصل نموده و دوباره برنامه را باز کنید";
-constexpr wchar_t kServerFailureCaption[] = L"خطای ارتباط با سرور";
-
-struct CommandLineOptions {
-    bool silent = false;
-    bool checkOnly = false;
-};
-
-// The two words are recognised so that later releases can give them a
-// meaning; today no option changes what the updater does.
 CommandLineOptions scanCommandLineOptions() {
     CommandLineOptions options;
     int argumentCount = 0;
@@ -80,6 +71,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     } else {
         ShowWindow(window, showCommand);
     }
-    scanCommandLineOptions();
+    updateRecord.options = scanCommandLineOptions();
     return runMessageLoop();
 }

@@ -1,25 +1,23 @@
-#include "app/update_check.h"
+#include "update/update_check.h"
 
+#include "app/installed_version.h"
 #include "app/version.h"
+#include "common/texts.h"
 #include "net/manifest.h"
 #include "net/manifest_request.h"
 
-#include <algorithm>
+#include <windows.h>
+
 #include <utility>
 
 UpdateRecord updateRecord;
 
-std::wstring normalizedInstalledVersion(std::wstring version) {
-    if (version.empty()) {
-        version = kDefaultInstalledVersion;
-    }
-    std::replace(version.begin(), version.end(), L'+', L'.');
-    return version;
-}
-
 bool checkForUpdate() {
-    readInstalledVersion();
-    updateRecord.installedVersion = normalizedInstalledVersion(std::move(updateRecord.installedVersion));
+    InstalledVersion installed = readInstalledVersion();
+    if (installed.unreadable) {
+        MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+    }
+    updateRecord.installedVersion = normalizedInstalledVersion(std::move(installed.text));
 
     std::wstring body;
     if (!fetchManifestText(updateRecord.installedVersion, body)) {

@@ -1,0 +1,17 @@
+#pragma once
+
+// The office folder's layout. Every path is relative to the folder the
+// updater is started in, which it never changes.
+
+// The installed release, replaced as a whole by an update.
+inline constexpr wchar_t kApplicationDirectory[] = L"NIRVA";
+inline constexpr wchar_t kApplicationExeName[] = L"nirva_acc.exe";
+inline constexpr wchar_t kApplicationExe[] = L"NIRVA\\nirva_acc.exe";
+
+// The previous release, kept until the next update so that a failed one
+// can be rolled back.
+inline constexpr wchar_t kBackupDirectory[] = L"NIRVA.bak";
+// Where the package is unpacked before it becomes the application.
+inline constexpr wchar_t kStagingDirectory[] = L"update";
+// The downloaded package.
+inline constexpr wchar_t kPackageFile[] = L"nirva.zip";

@@ -1,0 +1,64 @@
+#include "download/progress.h"
+#include "net/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+
+namespace {
+
+struct ProgressCase {
+    std::uint32_t received;
+    std::uint32_t announced;
+    double elapsedSeconds;
+    DownloadProgress expected;
+};
+
+TEST(ComputeProgress, AveragesOverTheWholeBodyAndTruncates) {
+    const ProgressCase cases[] = {
+        {1572864, 10485760, 3.0, {15, 512, 17}},
+        {10485760, 10485760, 2.0, {100, 5120, 0}},
+        {1, 3, 1.0, {33, 0, 2}},
+        {4000000000u, 4294967295u, 1.0, {93, 3906250, 0}},
+        {5000, 0, 1.0, {0, 4, 0}},     // no length announced
+        {5000, 1000, 1.0, {500, 4, 0}},  // more than announced
+        {5000, 10000, 0.0, {50, 0, 0}},  // no time has passed yet
+        {1, 4294967295u, 1.0, {0, 0, INT32_MAX}},
+    };
+    for (const ProgressCase& c : cases) {
+        const DownloadProgress progress = computeProgress(c.received, c.announced, c.elapsedSeconds);
+        EXPECT_EQ(progress.percentage, c.expected.percentage) << c.received << " of " << c.announced;
+        EXPECT_EQ(progress.kilobytesPerSecond, c.expected.kilobytesPerSecond) << c.received << " of " << c.announced;
+        EXPECT_EQ(progress.remainingSeconds, c.expected.remainingSeconds) << c.received << " of " << c.announced;
+    }
+}
+
+TEST(ProgressText, PutsEachNumberBeforeItsPersianPiece) {
+    EXPECT_EQ(progressText({15, 512, 17}),
+              L"15%   \u0633\u0631\u0639\u062A \u062F\u0627\u0646\u0644\u0648\u062F: 512 KB/s   "
+              L"\u0632\u0645\u0627\u0646 \u0628\u0627\u0642\u06CC \u0645\u0627\u0646\u062F\u0647: 17 "
+              L"\u062B\u0627\u0646\u06CC\u0647");
+    EXPECT_EQ(progressText({-1, 0, 0}).substr(0, 3), L"-1%");
+}
+
+TEST(ParseSha256, AcceptsExactlySixtyFourHexDigitsOfEitherCase) {
+    const std::wstring lower(L"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+    std::wstring upper = lower;
+    for (wchar_t& c : upper) {
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    const auto digest = parseSha256(lower);
+    ASSERT_TRUE(digest.has_value());
+    EXPECT_EQ((*digest)[0], 0x00);
+    EXPECT_EQ((*digest)[5], 0x55);
+    EXPECT_EQ((*digest)[15], 0xff);
+    EXPECT_EQ(parseSha256(upper), digest);
+
+    const std::wstring refused[] = {L"", lower.substr(1), lower + L"0", L"g" + lower.substr(1),
+                                    L" " + lower.substr(1)};
+    for (const std::wstring& text : refused) {
+        EXPECT_FALSE(parseSha256(text).has_value()) << testing::PrintToString(text);
+    }
+}
+
+}  // namespace
