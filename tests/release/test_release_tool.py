@@ -15,7 +15,7 @@ REPOSITORY = Path(__file__).resolve().parents[2]
 TOOL = REPOSITORY / "tools" / "release" / "nirva_release.py"
 sys.path.insert(0, str(TOOL.parent))
 
-import nirva_release  # noqa: E402
+from release_tool import checks, package, pe_version, reader  # noqa: E402
 
 URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
 UPLOAD_DATE = "2024-05-02T08:30:00Z"
@@ -102,7 +102,7 @@ def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
         "uploadDate": UPLOAD_DATE,
         "mandatory": True,
     }
-    assert nirva_release.read_manifest(text) == expected
+    assert reader.read_manifest(text) == reader.Manifest.from_keys(expected)
     assert json.loads(text, strict=False) == expected
     assert not raw.startswith(b"\xef\xbb\xbf")
     assert "\\u" not in text and "\u06cc" in text
@@ -144,7 +144,7 @@ def test_accepts_dotted_versions(release_folder, notes_file, tmp_path, version):
     out = tmp_path / "out"
     result = build(release_folder, notes_file, out, version=version)
     assert result.returncode == 0, result.stderr
-    assert nirva_release.read_manifest((out / "manifest.json").read_text("utf-8"))["version"] == version
+    assert reader.read_manifest((out / "manifest.json").read_text("utf-8")).version == version
 
 
 def test_refuses_folder_without_application(release_folder, notes_file, tmp_path):
@@ -160,10 +160,10 @@ def test_refuses_output_inside_release_folder(release_folder, notes_file):
 
 def test_output_that_does_not_read_back_is_removed(release_folder, tmp_path):
     out = tmp_path / "out"
-    fields = {"version": "4.1.0.12", "url": URL, "notes": 'the "old" way', "releaseDate": "2024-05-01",
-              "uploadDate": UPLOAD_DATE, "mandatory": False}
-    with pytest.raises(nirva_release.Refusal) as refusal:
-        nirva_release.publish(release_folder, fields, out)
+    manifest = reader.Manifest(version="4.1.0.12", url=URL, sha256="", notes='the "old" way',
+                               release_date="2024-05-01", upload_date=UPLOAD_DATE, mandatory=False)
+    with pytest.raises(checks.Refusal) as refusal:
+        package.publish(release_folder, manifest, out)
     assert refusal.value.problems == ["notes: the updater reads 'the ' where 'the \"old\" way' is meant"]
     assert list(out.iterdir()) == []
 
@@ -226,7 +226,7 @@ def test_check_manifest_accepts_the_tools_own_manifest(release_folder, notes_fil
     ("1, 2, 3, 4", (1, 0, 0, 0)), ("1. 2.3.4", (1, 2, 3, 4)), ("1 .2.3.4", (1, 0, 0, 0)),
 ])
 def test_versions_compare_as_the_updater_parses_them(text, parts):
-    assert nirva_release.parse_version(text) == parts
+    assert reader.parse_version(text) == parts
 
 
 # A real PE with a version resource, as a resource compiler writes it.
@@ -290,10 +290,10 @@ def executables(tmp_path_factory):
 
 @needs_mingw
 def test_reads_product_version_of_first_translation(executables):
-    assert nirva_release.read_product_version(executables["versioned"]) == "1.4.0+7"
-    assert nirva_release.read_product_version(executables["first-translation-lacks-it"]) is None
-    with pytest.raises(nirva_release.NoVersionResource):
-        nirva_release.read_product_version(executables["unversioned"])
+    assert pe_version.read_product_version(executables["versioned"]) == "1.4.0+7"
+    assert pe_version.read_product_version(executables["first-translation-lacks-it"]) is None
+    with pytest.raises(pe_version.NoVersionResource):
+        pe_version.read_product_version(executables["unversioned"])
 
 
 @needs_mingw

@@ -1,0 +1,1 @@
+"""The release tool's parts: reader <- checks (and pe_version) <- package <- cli."""
