@@ -219,16 +219,6 @@ def test_check_manifest_accepts_the_tools_own_manifest(release_folder, notes_fil
     assert result.returncode == 0, result.stderr
 
 
-@pytest.mark.parametrize("text, parts", [
-    ("1.2.3.4", (1, 2, 3, 4)), ("1.2", (1, 2, 0, 0)), ("1.2.3.4.5", (1, 2, 3, 4)), ("1.2.3+45", (1, 2, 3, 45)),
-    ("2.0.0-beta", (2, 0, 0, 0)), ("V1.2.3.4", (0, 0, 0, 0)), ("", (0, 0, 0, 0)),
-    ("01.002.0.10", (1, 2, 0, 10)), ("-1.0.0.0", (-1, 0, 0, 0)), ("+1.2.3.4", (0, 0, 0, 0)),
-    ("1, 2, 3, 4", (1, 0, 0, 0)), ("1. 2.3.4", (1, 2, 3, 4)), ("1 .2.3.4", (1, 0, 0, 0)),
-])
-def test_versions_compare_as_the_updater_parses_them(text, parts):
-    assert reader.parse_version(text) == parts
-
-
 # A real PE with a version resource, as a resource compiler writes it.
 
 MINGW_GCC = shutil.which("x86_64-w64-mingw32-gcc-posix")

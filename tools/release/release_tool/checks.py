@@ -8,7 +8,8 @@ from collections.abc import Iterable
 from pathlib import Path
 
 from .pe_version import NoVersionResource, read_product_version
-from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, format_parts, parse_version, read_manifest
+from .reader import (INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, format_parts, is_newer, parse_version,
+                     read_manifest)
 
 APPLICATION_EXE = "nirva_acc.exe"
 URL_PATH_SEARCH_START = 8
@@ -46,7 +47,7 @@ def version_problems(version: str) -> list[str]:
     too_large = [part for part in parts if int(part) > INT32_MAX]
     if too_large:
         return [f"version: part {too_large[0]} is beyond {INT32_MAX}, the largest the updater reads"]
-    if not any(int(part) for part in parts):
+    if not is_newer(version, "0"):
         return [f"version: {version} is never newer than any installed version"]
     return []
 

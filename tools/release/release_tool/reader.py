@@ -9,7 +9,7 @@ import re
 from collections.abc import Mapping
 from dataclasses import dataclass
 
-INT32_MAX = 2147483647
+INT32_MIN, INT32_MAX = -2147483648, 2147483647
 MAX_VERSION_PARTS = 4
 
 VALUE_START = re.compile(r'["tfn0-9]', re.ASCII)
@@ -72,7 +72,8 @@ def read_manifest(text: str) -> Manifest:
 
 def parse_version(text: str) -> tuple[int, ...]:
     """The four parts the updater reads: "+" taken as ".", then swscanf with
-    "%d.%d.%d.%d", parts it does not reach staying 0."""
+    "%lld.%lld.%lld.%lld", each part saturating at the 32-bit limits rather
+    than wrapping, parts it does not reach staying 0."""
     text = text.replace("+", ".")
     parts = [0] * MAX_VERSION_PARTS
     position = 0
@@ -86,9 +87,15 @@ def parse_version(text: str) -> tuple[int, ...]:
         match = SCANNED_NUMBER.match(text, position)
         if match is None:
             break
-        parts[index] = int(match.group())
+        parts[index] = min(max(int(match.group()), INT32_MIN), INT32_MAX)
         position = match.end()
     return tuple(parts)
+
+
+def is_newer(latest: str, installed: str) -> bool:
+    """Whether the updater offers `latest` over `installed`: part by part,
+    leftmost first."""
+    return parse_version(latest) > parse_version(installed)
 
 
 def format_parts(parts: tuple[int, ...]) -> str:
