@@ -1,15 +1,12 @@
-"""The rules every manifest field and the release's executable must meet
-before the updater can read them back exactly."""
+"""The rules the manifest's fields and the release's executable must meet to be read back exactly."""
 
 import json
 import re
 import sys
-from collections.abc import Iterable
 from pathlib import Path
 
 from .pe_version import NoVersionResource, read_product_version
-from .reader import (INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, format_parts, is_newer, parse_version,
-                     read_manifest)
+from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, is_newer, parse_version, read_manifest
 
 APPLICATION_EXE = "nirva_acc.exe"
 URL_PATH_SEARCH_START = 8
@@ -19,9 +16,9 @@ VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*(\+[0-9]+)?", re.ASCII)
 class Refusal(Exception):
     """Inputs or outputs that would not reach every client intact."""
 
-    def __init__(self, problems: Iterable[str]) -> None:
-        self.problems = list(problems)
-        super().__init__("\n".join(self.problems))
+    def __init__(self, problems: list[str]) -> None:
+        super().__init__("\n".join(problems))
+        self.problems = problems
 
 
 def reader_safety_problems(field: str, value: str) -> list[str]:
@@ -105,11 +102,9 @@ def notes_from_file(path: Path) -> str:
     """The notes text with every line break as CR LF, the form the Windows
     edit control breaks lines on."""
     try:
-        raw = path.read_bytes()
+        text = path.read_bytes().decode("utf-8")
     except OSError as error:
         raise Refusal([f"notes: cannot read {path}: {error.strerror}"])
-    try:
-        text = raw.decode("utf-8")
     except UnicodeDecodeError as error:
         raise Refusal([f"notes: {path} is not UTF-8 (byte {error.start})"])
     text = text.removeprefix("\ufeff").strip()
@@ -135,13 +130,9 @@ def check_manifest_text(text: str) -> list[str]:
     duplicates: list[str] = []
 
     def unique_pairs(pairs: list[tuple[str, object]]) -> dict[str, object]:
-        seen: dict[str, object] = {}
-        for key, value in pairs:
-            if key in seen:
-                duplicates.append(key)
-            else:
-                seen[key] = value
-        return seen
+        keys = [key for key, _ in pairs]
+        duplicates.extend(key for index, key in enumerate(keys) if key in keys[:index])
+        return dict(reversed(pairs))  # the first of equal keys wins, as in the updater's search
 
     try:
         document = json.loads(text.removeprefix("\ufeff"), strict=False, object_pairs_hook=unique_pairs)
@@ -161,6 +152,10 @@ def check_manifest_text(text: str) -> list[str]:
         return problems
     intended = Manifest.from_keys({key: document[key] for key in KEYS})
     return misread_fields(text, intended) or field_problems(intended)
+
+
+def format_parts(parts: tuple[int, ...]) -> str:
+    return ".".join(str(part) for part in parts)
 
 
 def product_version_problems(exe: Path, version: str) -> list[str]:

@@ -3,7 +3,6 @@
 import argparse
 import datetime
 import sys
-from collections.abc import Sequence
 from pathlib import Path
 
 from .checks import (APPLICATION_EXE, Refusal, check_manifest_text, notes_from_file, notes_problems,
@@ -55,7 +54,7 @@ Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
 
 
-def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
+def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="nirva_release.py", description=DESCRIPTION,
         formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -135,7 +134,7 @@ def release_command(arguments: argparse.Namespace) -> None:
           f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date})")
 
 
-def main(argv: Sequence[str] | None = None) -> int:
+def main(argv: list[str] | None = None) -> int:
     # Persian paths must not stop a run whose output goes to a narrow code page.
     sys.stdout.reconfigure(errors="backslashreplace")
     arguments = parse_arguments(argv)

@@ -1,5 +1,4 @@
-"""nirva.zip and manifest.json: written as .part files, read back, and only
-then put in place."""
+"""nirva.zip and manifest.json, written as .part files and put in place once they read back."""
 
 import dataclasses
 import hashlib
@@ -22,8 +21,7 @@ WRITE_ORDER = ("version", "url", "sha256", "releaseDate", "uploadDate", "mandato
 
 def release_entries(folder: Path) -> list[str]:
     """Relative paths of every directory and file, sorted, in zip form."""
-    entries = []
-    problems = []
+    entries, problems = [], []
     for path in folder.rglob("*"):
         relative = path.relative_to(folder).as_posix()
         if path.is_symlink():
@@ -42,15 +40,11 @@ def release_entries(folder: Path) -> list[str]:
 
 
 def entry_name_problems(entries: list[str]) -> list[str]:
-    """Entry names a Windows client would not unpack as they are."""
-    # Windows folds case: two names that differ only in case would overwrite each other.
-    problems = []
+    """Entry names a Windows client would not unpack as they are. Windows folds
+    case: two names that differ only in case would overwrite each other."""
     seen: dict[str, str] = {}
-    for entry in entries:
-        other = seen.setdefault(entry.lower(), entry)
-        if other != entry:
-            problems.append(f"folder: {other} and {entry} differ only in letter case")
-    return problems
+    return [f"folder: {other} and {entry} differ only in letter case"
+            for entry in entries if (other := seen.setdefault(entry.lower(), entry)) != entry]
 
 
 def write_package(folder: Path, entries: list[str], target: Path) -> None:

@@ -1,5 +1,4 @@
-"""The ProductVersion in a Windows executable's version resource, found the
-way the updater's GetFileVersionInfo / VerQueryValue calls find it."""
+"""ProductVersion of a Windows executable, found as the updater's GetFileVersionInfo / VerQueryValue find it."""
 
 import struct
 from collections.abc import Iterator
@@ -9,14 +8,12 @@ RT_VERSION = 16
 VS_VERSION_INFO_ID = 1
 RESOURCE_DIRECTORY_INDEX = 2
 
-Section = tuple[int, int, int, int]
-
 
 class NoVersionResource(Exception):
     pass
 
 
-def _rva_to_offset(sections: list[Section], rva: int) -> int:
+def _rva_to_offset(sections: list[tuple[int, ...]], rva: int) -> int:
     for virtual_size, virtual_address, raw_size, raw_pointer in sections:
         if virtual_address <= rva < virtual_address + max(virtual_size, raw_size):
             return raw_pointer + rva - virtual_address
@@ -44,13 +41,10 @@ def _version_resource_bytes(image: bytes) -> bytes:
                     for index in range(section_count)]
         root = _rva_to_offset(sections, resource_rva)
 
-        def entries(directory: int) -> Iterator[tuple[int, int]]:
+        def first_subdirectory(directory: int, wanted: int | None = None) -> int | None:
             named, numbered = struct.unpack_from("<HH", image, directory + 12)
             for index in range(named + numbered):
-                yield struct.unpack_from("<II", image, directory + 16 + 8 * index)
-
-        def first_subdirectory(directory: int, wanted: int | None = None) -> int | None:
-            for name, target in entries(directory):
+                name, target = struct.unpack_from("<II", image, directory + 16 + 8 * index)
                 if wanted is None or name == wanted:
                     return target
             return None

@@ -1,13 +1,9 @@
-"""How the updater reads a manifest and a version number, rule for rule.
-
-The updater does not parse JSON: it finds each field by searching for the
-quoted key and takes the text up to the next quotation mark. Every check and
-every read-back in this tool is measured against these readings.
-"""
+"""How the updater reads a manifest and a version number, rule for rule. It parses no JSON: it
+finds each field by searching for the quoted key and takes the text up to the next quotation mark."""
 
 import re
-from collections.abc import Mapping
 from dataclasses import dataclass
+from typing import Any
 
 INT32_MIN, INT32_MAX = -2147483648, 2147483647
 MAX_VERSION_PARTS = 4
@@ -32,7 +28,7 @@ class Manifest:
         return getattr(self, KEYS[key])
 
     @classmethod
-    def from_keys(cls, values: Mapping[str, str | bool]) -> "Manifest":
+    def from_keys(cls, values: dict[str, Any]) -> "Manifest":
         return cls(**{KEYS[key]: value for key, value in values.items()})
 
 
@@ -96,7 +92,3 @@ def is_newer(latest: str, installed: str) -> bool:
     """Whether the updater offers `latest` over `installed`: part by part,
     leftmost first."""
     return parse_version(latest) > parse_version(installed)
-
-
-def format_parts(parts: tuple[int, ...]) -> str:
-    return ".".join(str(part) for part in parts)
