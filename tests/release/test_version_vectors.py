@@ -1,5 +1,5 @@
 """The release tool's version reading against the shared version vectors,
-which the updater's own parser runs in its unit tests."""
+which the updater's unit tests read as well."""
 
 import sys
 from pathlib import Path
@@ -14,9 +14,10 @@ from release_tool.reader import is_newer, parse_version  # noqa: E402
 
 
 def vectors(name, field_count):
-    """Each line's fields; the text may be empty or hold spaces and commas."""
-    rows = [line.split("\t") for line in (VECTORS / name).read_text("utf-8").splitlines()
-            if not line.startswith("#")]
+    """Each line's fields; a version text may be empty or hold any white space
+    but tab and line feed, so lines split on line feeds alone."""
+    lines = (VECTORS / name).read_bytes().decode("utf-8").removesuffix("\n").split("\n")
+    rows = [line.split("\t") for line in lines if not line.startswith("#")]
     assert rows and all(len(row) == field_count for row in rows), f"{name}: not {field_count} tab-separated fields"
     return rows
 

@@ -1,1 +1,1 @@
-"""The release tool's parts: reader <- checks (and pe_version) <- package <- cli."""
+"""The release tool. Imports run one way: cli -> package -> checks -> reader and pe_version."""
