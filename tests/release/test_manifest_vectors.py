@@ -10,14 +10,14 @@ REPOSITORY = Path(__file__).resolve().parents[2]
 VECTORS = REPOSITORY / "tests" / "vectors" / "manifest"
 sys.path.insert(0, str(REPOSITORY / "tools" / "release"))
 
-import nirva_release  # noqa: E402
+from release_tool.reader import KEYS, Manifest, read_manifest  # noqa: E402
 
 
 def expected_record(path):
     record = {}
     lines = path.read_bytes().decode("utf-8").split("\n")
     assert lines[-1] == "", f"{path.name} must end with a line feed"
-    assert [line.partition("=")[0] for line in lines[:-1]] == list(nirva_release.FIELDS), path.name
+    assert [line.partition("=")[0] for line in lines[:-1]] == list(KEYS), path.name
     for line in lines[:-1]:
         key, _, value = line.partition("=")
         record[key] = value
@@ -36,4 +36,4 @@ def test_every_vector_has_its_expected_reading():
 @pytest.mark.parametrize("vector", sorted(VECTORS.glob("*.json")), ids=lambda path: path.stem)
 def test_reader_gives_expected_record(vector):
     text = vector.read_bytes().decode("utf-8")
-    assert nirva_release.read_manifest(text) == expected_record(vector.with_suffix(".expected"))
+    assert read_manifest(text) == Manifest.from_keys(expected_record(vector.with_suffix(".expected")))

@@ -1,0 +1,176 @@
+"""The rules the manifest's fields and the release's executable must meet to be read back exactly."""
+
+import json
+import re
+import sys
+from pathlib import Path
+
+from .pe_version import NoVersionResource, read_product_version
+from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, is_newer, parse_version, read_manifest
+
+APPLICATION_EXE = "nirva_acc.exe"
+URL_PATH_SEARCH_START = 8
+VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*(\+[0-9]+)?", re.ASCII)
+
+
+class Refusal(Exception):
+    """Inputs or outputs that would not reach every client intact."""
+
+    def __init__(self, problems: list[str]) -> None:
+        super().__init__("\n".join(problems))
+        self.problems = problems
+
+
+def reader_safety_problems(field: str, value: str) -> list[str]:
+    problems = []
+    if '"' in value:
+        problems.append(f'{field}: contains a quotation mark ("); the updater would cut the value there')
+    if "\\" in value:
+        problems.append(f"{field}: contains a backslash; the updater decodes no escapes")
+    return problems
+
+
+def version_problems(version: str) -> list[str]:
+    problems = reader_safety_problems("version", version)
+    if problems:
+        return problems
+    if not VERSION_PATTERN.fullmatch(version):
+        return [f"version: {version!r} is not dotted numbers with an optional +build "
+                "(such as 4.1.0.12 or 4.1.0+12)"]
+    parts = re.split(r"[.+]", version)
+    if len(parts) > MAX_VERSION_PARTS:
+        return [f"version: {version} has {len(parts)} parts counting the build number; "
+                f"the updater reads only {MAX_VERSION_PARTS}"]
+    too_large = [part for part in parts if int(part) > INT32_MAX]
+    if too_large:
+        return [f"version: part {too_large[0]} is beyond {INT32_MAX}, the largest the updater reads"]
+    if not is_newer(version, "0"):
+        return [f"version: {version} is never newer than any installed version"]
+    return []
+
+
+def url_problems(url: str) -> list[str]:
+    problems = reader_safety_problems("url", url)
+    if problems:
+        return problems
+    if not url.startswith("https://"):
+        return [f"url: {url!r} does not start with https://"]
+    unfit = sorted({c for c in url if not ("!" <= c <= "~") or c == "#"})
+    if unfit:
+        return [f"url: contains {', '.join(repr(c) for c in unfit)}; "
+                "the updater sends the path unescaped (percent-encode it)"]
+    path_start = url.find("/", URL_PATH_SEARCH_START)
+    if path_start == URL_PATH_SEARCH_START:
+        return [f"url: {url} has no host"]
+    if path_start < 0 or url[path_start:] == "/":
+        return [f"url: {url} has no path after the host; "
+                "the updater requests only the path, from its own server"]
+    return []
+
+
+def sha256_problems(sha256: str) -> list[str]:
+    if re.fullmatch(r"[0-9a-f]{64}", sha256, re.ASCII):
+        return []
+    return ["sha256: is not 64 lower-case hexadecimal digits"]
+
+
+def notes_problems(notes: str) -> list[str]:
+    problems = reader_safety_problems("notes", notes)
+    if not notes.strip():
+        problems.append("notes: empty")
+    unpaired = re.sub(r"\r\n", "", notes)
+    if "\r" in unpaired or "\n" in unpaired:
+        problems.append("notes: has a line break that is not CR LF; the notes box would not break the line")
+    controls = sorted({f"U+{ord(c):04X}" for c in unpaired if ord(c) < 0x20 and c not in "\t\r\n"})
+    if controls:
+        problems.append(f"notes: contains control characters {', '.join(controls)}")
+    return problems
+
+
+def date_problems(field: str, value: str) -> list[str]:
+    controls = [c for c in value if ord(c) < 0x20]
+    return reader_safety_problems(field, value) + ([f"{field}: contains a control character"] if controls else [])
+
+
+def field_problems(manifest: Manifest) -> list[str]:
+    return (version_problems(manifest.version) + url_problems(manifest.url) + sha256_problems(manifest.sha256)
+            + notes_problems(manifest.notes) + date_problems("releaseDate", manifest.release_date)
+            + date_problems("uploadDate", manifest.upload_date))
+
+
+def notes_from_file(path: Path) -> str:
+    """The notes text with every line break as CR LF, the form the Windows
+    edit control breaks lines on."""
+    try:
+        text = path.read_bytes().decode("utf-8")
+    except OSError as error:
+        raise Refusal([f"notes: cannot read {path}: {error.strerror}"])
+    except UnicodeDecodeError as error:
+        raise Refusal([f"notes: {path} is not UTF-8 (byte {error.start})"])
+    text = text.removeprefix("\ufeff").strip()
+    return re.sub(r"\r\n|\r|\n", "\r\n", text)
+
+
+def _shown(value: str | bool) -> str:
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    return "'" + re.sub(r"\r\n|\r|\n", "\u21b5", value) + "'"
+
+
+def misread_fields(text: str, intended: Manifest) -> list[str]:
+    """Names every field the updater would read differently from `intended`."""
+    read_back = read_manifest(text)
+    return [f"{key}: the updater reads {_shown(read_back.value(key))} where {_shown(intended.value(key))} is meant"
+            for key in KEYS if read_back.value(key) != intended.value(key)]
+
+
+def check_manifest_text(text: str) -> list[str]:
+    """Problems of an existing manifest: what a JSON parser finds in it
+    against what the updater reads, then the field rules."""
+    duplicates: list[str] = []
+
+    def unique_pairs(pairs: list[tuple[str, object]]) -> dict[str, object]:
+        keys = [key for key, _ in pairs]
+        duplicates.extend(key for index, key in enumerate(keys) if key in keys[:index])
+        return dict(reversed(pairs))  # the first of equal keys wins, as in the updater's search
+
+    try:
+        document = json.loads(text.removeprefix("\ufeff"), strict=False, object_pairs_hook=unique_pairs)
+    except json.JSONDecodeError as error:
+        return [f"not JSON: {error}"]
+    if not isinstance(document, dict):
+        return ["not a JSON object"]
+    problems = [f"{key}: occurs more than once" for key in dict.fromkeys(duplicates)]
+    for key in KEYS:
+        expected_type = bool if key == "mandatory" else str
+        if key not in document:
+            problems.append(f"{key}: missing")
+        elif not isinstance(document[key], expected_type):
+            kind = "true or false" if expected_type is bool else "a string"
+            problems.append(f"{key}: {json.dumps(document[key], ensure_ascii=False)} is not {kind}")
+    if problems:
+        return problems
+    intended = Manifest.from_keys({key: document[key] for key in KEYS})
+    return misread_fields(text, intended) or field_problems(intended)
+
+
+def format_parts(parts: tuple[int, ...]) -> str:
+    return ".".join(str(part) for part in parts)
+
+
+def product_version_problems(exe: Path, version: str) -> list[str]:
+    try:
+        product_version = read_product_version(exe)
+    except NoVersionResource as reason:
+        print(f"note: {APPLICATION_EXE} carries no version resource ({reason}); its version is not checked. "
+              "The updater cannot read the installed version of such a release and will offer "
+              "an update again on every start.", file=sys.stderr)
+        return []
+    if product_version is None:
+        return [f"{APPLICATION_EXE}: its version resource has no ProductVersion under the first "
+                "translation; the updater could not read the installed version"]
+    installed, released = parse_version(product_version), parse_version(version)
+    if installed != released:
+        return [f"version: {APPLICATION_EXE} says ProductVersion {product_version} "
+                f"({format_parts(installed)}) but the release is {version} ({format_parts(released)})"]
+    return []

@@ -1,0 +1,94 @@
+"""How the updater reads a manifest and a version number, rule for rule. It parses no JSON: it
+finds each field by searching for the quoted key and takes the text up to the next quotation mark."""
+
+import re
+from dataclasses import dataclass
+from typing import Any
+
+INT32_MIN, INT32_MAX = -2147483648, 2147483647
+MAX_VERSION_PARTS = 4
+
+VALUE_START = re.compile(r'["tfn0-9]', re.ASCII)
+SCANNED_NUMBER = re.compile(r"[+-]?[0-9]+", re.ASCII)
+# What swscanf's %d skips in the C locale.
+SCAN_SPACE = " \t\n\v\f\r"
+
+
+@dataclass(frozen=True)
+class Manifest:
+    version: str
+    url: str
+    sha256: str
+    notes: str
+    release_date: str
+    upload_date: str
+    mandatory: bool
+
+    def value(self, key: str) -> str | bool:
+        return getattr(self, KEYS[key])
+
+    @classmethod
+    def from_keys(cls, values: dict[str, Any]) -> "Manifest":
+        return cls(**{KEYS[key]: value for key, value in values.items()})
+
+
+# Each JSON key with the Manifest attribute it fills, in the order the
+# updater's record holds them.
+KEYS = {"version": "version", "url": "url", "sha256": "sha256", "notes": "notes",
+        "releaseDate": "release_date", "uploadDate": "upload_date", "mandatory": "mandatory"}
+
+
+def manifest_value(text: str, key: str) -> str:
+    needle = '"' + key + '"'
+    key_position = text.find(needle)
+    if key_position < 0:
+        return ""
+    colon = text.find(":", key_position)
+    if colon < 0:
+        return ""
+    start = VALUE_START.search(text, colon)
+    if start is None:
+        return ""
+    position = start.start()
+    if text[position] == '"':
+        closing = text.find('"', position + 1)
+        return text[position + 1:] if closing < 0 else text[position + 1:closing]
+    if text.startswith("true", position):
+        return "true"
+    if text.startswith("false", position):
+        return "false"
+    return ""
+
+
+def read_manifest(text: str) -> Manifest:
+    values: dict[str, str | bool] = {key: manifest_value(text, key) for key in KEYS}
+    values["mandatory"] = values["mandatory"] == "true"
+    return Manifest.from_keys(values)
+
+
+def parse_version(text: str) -> tuple[int, ...]:
+    """The four parts the updater reads: "+" taken as ".", then swscanf with
+    "%lld.%lld.%lld.%lld", each part saturating at the 32-bit limits rather
+    than wrapping, parts it does not reach staying 0."""
+    text = text.replace("+", ".")
+    parts = [0] * MAX_VERSION_PARTS
+    position = 0
+    for index in range(MAX_VERSION_PARTS):
+        if index > 0:
+            if not text.startswith(".", position):
+                break
+            position += 1
+        while position < len(text) and text[position] in SCAN_SPACE:
+            position += 1
+        match = SCANNED_NUMBER.match(text, position)
+        if match is None:
+            break
+        parts[index] = min(max(int(match.group()), INT32_MIN), INT32_MAX)
+        position = match.end()
+    return tuple(parts)
+
+
+def is_newer(latest: str, installed: str) -> bool:
+    """Whether the updater offers `latest` over `installed`: part by part,
+    leftmost first."""
+    return parse_version(latest) > parse_version(installed)
