@@ -11,6 +11,17 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdlib>
+
+// The C++ runtime's default handler for a fatal error writes the exception's
+// demangled type to standard error, which a windowed program does not have;
+// its demangler alone would be a seventh of the program. End at once instead.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+}  // namespace __gnu_cxx
+
 namespace {
 
 CommandLineOptions scanCommandLineOptions() {
