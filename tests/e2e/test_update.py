@@ -117,7 +117,8 @@ def assert_nothing_installed(office):
 
 def test_start_button_installs_the_release_and_starts_it(office, server):
     office.install_application("1234")
-    offer(server, **SLOW)
+    # The digest may come in either case.
+    offer(server, sha256_text=sha256(package()).upper(), **SLOW)
     office.start_updater()
 
     window = start_update(office)
@@ -213,17 +214,6 @@ def test_damaged_package_is_retried_then_fails_without_installing(office, server
     office.close(window)
     assert office.wait_for_exit() == 0
     assert office.starts() == []
-
-
-def test_matching_sha256_in_capitals_installs(office, server):
-    office.install_application("1234")
-    offer(server, sha256_text=sha256(package()).upper())
-    office.start_updater()
-
-    start_update(office)
-
-    assert_installed(office)
-    assert len(package_requests(server)) == 1
 
 
 def test_failed_extraction_puts_the_old_application_back(office, server):
