@@ -13,19 +13,14 @@ namespace {
 // An .expected file: seven "key=value" lines in the record's order.
 ManifestRecord expectedRecord(const std::wstring& text) {
     ManifestRecord record;
-    std::wstring* const fields[] = {&record.version, &record.url, &record.sha256, &record.notes,
-                                    &record.releaseDate, &record.uploadDate};
     std::wstring mandatory;
-    size_t position = 0;
-    for (std::wstring* field : {fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], &mandatory}) {
-        const size_t equals = text.find(L'=', position);
-        const size_t lineEnd = text.find(L'\n', position);
-        EXPECT_LT(equals, lineEnd) << "not a key=value line";
-        if (equals >= lineEnd || lineEnd == std::wstring::npos) {
-            return record;
-        }
-        *field = text.substr(equals + 1, lineEnd - equals - 1);
-        position = lineEnd + 1;
+    std::wistringstream lines(text);
+    for (std::wstring* field : {&record.version, &record.url, &record.sha256, &record.notes, &record.releaseDate,
+                                &record.uploadDate, &mandatory}) {
+        std::wstring line;
+        std::getline(lines, line);
+        EXPECT_NE(line.find(L'='), std::wstring::npos) << "not a key=value line";
+        *field = line.substr(line.find(L'=') + 1);
     }
     EXPECT_TRUE(mandatory == L"true" || mandatory == L"false");
     record.mandatory = mandatory == L"true";

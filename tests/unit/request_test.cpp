@@ -4,11 +4,6 @@
 
 namespace {
 
-TEST(CheckRequestPath, AppendsTheVersionUnescaped) {
-    EXPECT_EQ(checkRequestPath(L"1.2.3.4"), L"/api/marlix/check/NIRVA_ACC/1.2.3.4");
-    EXPECT_EQ(checkRequestPath(L"1, 2, 3, 4"), L"/api/marlix/check/NIRVA_ACC/1, 2, 3, 4");
-}
-
 struct PathCase {
     const wchar_t* url;
     const wchar_t* path;

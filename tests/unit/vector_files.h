@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,32 +24,24 @@ inline std::wstring readVectorText(const std::wstring& relativePath) {
     return decodeUtf8({std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
 }
 
-// The tab-separated rows of a vector file, comment lines left out; a row
-// without exactly `columns` fields fails the test.
+// The tab-separated rows of a vector file, without its comment lines.
 inline std::vector<std::vector<std::wstring>> readVectorRows(const std::wstring& relativePath, size_t columns) {
-    const std::wstring text = readVectorText(relativePath);
+    std::wistringstream lines(readVectorText(relativePath));
     std::vector<std::vector<std::wstring>> rows;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find(L'\n', start), text.size());
-        const std::wstring line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::wstring line; std::getline(lines, line);) {
         if (line.empty() || line[0] == L'#') {
             continue;
         }
-        std::vector<std::wstring> fields;
-        for (size_t fieldStart = 0;;) {
-            const size_t tab = line.find(L'\t', fieldStart);
-            fields.push_back(line.substr(fieldStart, tab - fieldStart));
-            if (tab == std::wstring::npos) {
-                break;
-            }
-            fieldStart = tab + 1;
+        std::wistringstream fields(line);
+        rows.emplace_back();
+        for (std::wstring field; std::getline(fields, field, L'\t');) {
+            rows.back().push_back(field);
         }
-        EXPECT_EQ(fields.size(), columns) << testing::PrintToString(line);
-        if (fields.size() == columns) {
-            rows.push_back(std::move(fields));
+        if (line.back() == L'\t') {
+            rows.back().emplace_back();
         }
+        EXPECT_EQ(rows.back().size(), columns) << testing::PrintToString(line);
+        rows.back().resize(columns);
     }
     return rows;
 }
