@@ -9,7 +9,7 @@ function(nirva_clang_check)
   # Windows headers from the installed MinGW-w64 GCC.
   set(flags --target=x86_64-w64-mingw32 -std=c++20 -Wall -Wextra -Wpedantic -Werror
             -DUNICODE -D_UNICODE -DNOMINMAX -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601
-            -I${CMAKE_SOURCE_DIR}/src -I${NIRVA_GENERATED_DIR})
+            -I${CMAKE_SOURCE_DIR}/src)
   foreach(directory ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES})
     if(directory MATCHES "/c\\+\\+")
       list(APPEND flags -isystem ${directory})
@@ -17,14 +17,16 @@ function(nirva_clang_check)
   endforeach()
   set(objects "")
   foreach(source ${ARGN})
-    string(MAKE_C_IDENTIFIER "${source}" name)
+    get_filename_component(source ${source} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+    file(RELATIVE_PATH name ${CMAKE_SOURCE_DIR} ${source})
+    string(MAKE_C_IDENTIFIER "${name}" name)
     set(object ${CMAKE_BINARY_DIR}/clang-check/${name}.o)
     add_custom_command(
       OUTPUT ${object}
-      COMMAND ${NIRVA_CLANG} ${flags} -MD -MF ${object}.d -c ${CMAKE_SOURCE_DIR}/${source} -o ${object}
-      DEPENDS ${CMAKE_SOURCE_DIR}/${source}
+      COMMAND ${NIRVA_CLANG} ${flags} -MD -MF ${object}.d -c ${source} -o ${object}
+      DEPENDS ${source}
       DEPFILE ${object}.d
-      COMMENT "clang: ${source}"
+      COMMENT "clang: ${name}"
       VERBATIM)
     list(APPEND objects ${object})
   endforeach()

@@ -1,5 +1,7 @@
-# Bakes the deployment's server, port and key pin into the program. There is
+# Bakes a deployment's server, port and key pins into an executable. There is
 # no default key: a build that pinned nothing would trust no server at all.
+
+set(NIRVA_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 
 if(NIRVA_UPDATE_HOST STREQUAL "")
   message(FATAL_ERROR
@@ -19,15 +21,34 @@ if(NOT NIRVA_PINNED_KEY_SHA256 MATCHES "^[0-9a-fA-F]+$")
     "  openssl x509 -in server.crt -pubkey -noout | openssl pkey -pubin -outform der | sha256sum\n"
     "and configure with -DNIRVA_PINNED_KEY_SHA256=<the 64 hexadecimal digits>.")
 endif()
-string(LENGTH "${NIRVA_PINNED_KEY_SHA256}" pin_length)
-if(NOT pin_length EQUAL 64)
-  message(FATAL_ERROR
-    "NIRVA_PINNED_KEY_SHA256 must be 64 hexadecimal digits (a SHA-256 digest), not ${pin_length}.")
-endif()
 
-string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," pin_bytes "${NIRVA_PINNED_KEY_SHA256}")
-string(REGEX REPLACE ",$" "" NIRVA_PINNED_KEY_BYTES "${pin_bytes}")
+# A pin as a C++ array initialiser; a value that is not 64 hexadecimal digits
+# stops the configuration, naming the option it came from.
+function(nirva_pin_initializer option value out)
+  string(LENGTH "${value}" length)
+  if(NOT value MATCHES "^[0-9a-fA-F]+$" OR NOT length EQUAL 64)
+    message(FATAL_ERROR
+      "${option} must be 64 hexadecimal digits (a SHA-256 digest), not '${value}' (${length} characters).")
+  endif()
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," bytes "${value}")
+  string(REGEX REPLACE ",$" "" bytes "${bytes}")
+  set(${out} "{${bytes}}" PARENT_SCOPE)
+endfunction()
 
-set(NIRVA_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
-configure_file(${CMAKE_SOURCE_DIR}/src/net/deployment.h.in ${NIRVA_GENERATED_DIR}/net/deployment.h @ONLY)
-message(STATUS "Update server: ${NIRVA_UPDATE_HOST}:${NIRVA_UPDATE_PORT}, pinned key ${NIRVA_PINNED_KEY_SHA256}")
+# nirva_add_deployment(<target> PIN <hex> [BACKUP_PIN <hex>])
+# An object library with the constants of one deployment, for one executable:
+# the configured server, the pin, and the backup pin when there is one.
+function(nirva_add_deployment target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PIN;BACKUP_PIN" "")
+  nirva_pin_initializer(NIRVA_PINNED_KEY_SHA256 "${arg_PIN}" pins)
+  if(NOT "${arg_BACKUP_PIN}" STREQUAL "")
+    nirva_pin_initializer(NIRVA_BACKUP_PIN_SHA256 "${arg_BACKUP_PIN}" backup)
+    string(APPEND pins ", ${backup}")
+  endif()
+  set(NIRVA_PIN_INITIALIZERS "${pins}")
+  set(source ${NIRVA_GENERATED_DIR}/${target}.cpp)
+  configure_file(${CMAKE_SOURCE_DIR}/src/net/deployment.cpp.in ${source} @ONLY)
+  add_library(${target} OBJECT ${source})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  message(STATUS "${target}: ${NIRVA_UPDATE_HOST}:${NIRVA_UPDATE_PORT}, pins ${arg_PIN} ${arg_BACKUP_PIN}")
+endfunction()

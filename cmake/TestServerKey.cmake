@@ -1,12 +1,15 @@
-# The test build talks to a local server whose key is made here, once per
-# build tree: the pinned key, and a second one the updater must refuse.
+# The test build talks to a local server whose keys are made here, once per
+# build tree: the pinned key, a backup key the updater also trusts, a key it
+# must refuse, and the backup key of the next updater in the rotation drill.
 
 find_program(OPENSSL_PROGRAM openssl REQUIRED)
 set(NIRVA_TEST_PORT 47443 CACHE STRING "Loopback port of the test update server")
 set(NIRVA_TEST_KEY_DIR ${CMAKE_BINARY_DIR}/test-keys)
 file(MAKE_DIRECTORY ${NIRVA_TEST_KEY_DIR})
 
-foreach(name pinned wrong)
+# nirva_test_key(<name> <variable>): makes the key and its certificate if
+# missing and sets the variable to the key's pin.
+function(nirva_test_key name out)
   if(NOT EXISTS ${NIRVA_TEST_KEY_DIR}/${name}.crt)
     execute_process(
       COMMAND ${OPENSSL_PROGRAM} req -x509 -newkey rsa:2048 -nodes -days 3650
@@ -17,18 +20,23 @@ foreach(name pinned wrong)
       message(FATAL_ERROR "openssl could not make the ${name} test key")
     endif()
   endif()
-endforeach()
+  execute_process(
+    COMMAND ${OPENSSL_PROGRAM} x509 -in ${name}.crt -pubkey -noout
+    COMMAND ${OPENSSL_PROGRAM} pkey -pubin -outform der
+    COMMAND ${OPENSSL_PROGRAM} dgst -sha256 -r
+    WORKING_DIRECTORY ${NIRVA_TEST_KEY_DIR}
+    OUTPUT_VARIABLE digest RESULT_VARIABLE openssl_result)
+  if(NOT openssl_result EQUAL 0)
+    message(FATAL_ERROR "openssl could not hash the ${name} test key")
+  endif()
+  string(SUBSTRING "${digest}" 0 64 digest)
+  set(${out} ${digest} PARENT_SCOPE)
+endfunction()
 
-execute_process(
-  COMMAND ${OPENSSL_PROGRAM} x509 -in pinned.crt -pubkey -noout
-  COMMAND ${OPENSSL_PROGRAM} pkey -pubin -outform der
-  COMMAND ${OPENSSL_PROGRAM} dgst -sha256 -r
-  WORKING_DIRECTORY ${NIRVA_TEST_KEY_DIR}
-  OUTPUT_VARIABLE pinned_digest RESULT_VARIABLE openssl_result)
-if(NOT openssl_result EQUAL 0)
-  message(FATAL_ERROR "openssl could not hash the pinned test key")
-endif()
-string(SUBSTRING "${pinned_digest}" 0 64 NIRVA_PINNED_KEY_SHA256)
+nirva_test_key(pinned NIRVA_PINNED_KEY_SHA256)
+nirva_test_key(backup NIRVA_BACKUP_PIN_SHA256)
+nirva_test_key(next-backup NIRVA_TEST_NEXT_BACKUP_PIN)
+nirva_test_key(wrong NIRVA_TEST_WRONG_PIN)
 
 set(NIRVA_UPDATE_HOST 127.0.0.1)
 set(NIRVA_UPDATE_PORT ${NIRVA_TEST_PORT})

@@ -18,14 +18,14 @@ bool verifyServerKeyPin(HINTERNET request) {
         return false;
     }
     const OwnedCertificate certificate(rawCertificate);
-    BYTE digest[32] = {};
-    DWORD digestSize = sizeof(digest);
+    KeyDigest digest{};
+    DWORD digestSize = static_cast<DWORD>(digest.size());
     const BOOL hashed = CryptHashPublicKeyInfo(
         0, CALG_SHA_256, 0, X509_ASN_ENCODING,
-        const_cast<PCERT_PUBLIC_KEY_INFO>(&certificate->pCertInfo->SubjectPublicKeyInfo), digest,
+        const_cast<PCERT_PUBLIC_KEY_INFO>(&certificate->pCertInfo->SubjectPublicKeyInfo), digest.data(),
         &digestSize);
-    return hashed && digestSize == sizeof(digest) &&
-           std::equal(kPinnedKeyDigest.begin(), kPinnedKeyDigest.end(), digest);
+    return hashed && digestSize == digest.size() &&
+           std::find(kPinnedKeyDigests.begin(), kPinnedKeyDigests.end(), digest) != kPinnedKeyDigests.end();
 }
 
 DWORD queryNumericHeader(HINTERNET request, DWORD query) {

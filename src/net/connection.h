@@ -28,11 +28,11 @@ struct PinnedExchange {
 enum class Timeouts { PlatformDefault, Download };
 
 // Sends a GET for the path to the update server and receives the response
-// headers. True only when the server's key matches the pin, so that no
-// header or body byte of any other server is ever looked at.
+// headers. True only when the server's key matches a pin, so that no header
+// or body byte of any other server is ever looked at.
 bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange);
 
-// Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pin.
+// Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
 bool verifyServerKeyPin(HINTERNET request);
 
 // A numeric response header; 0 when it is absent or unreadable.
