@@ -62,6 +62,14 @@ bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchan
     DWORD securityFlags = kRelaxedSecurityFlags;
     WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
                      sizeof(securityFlags));
+    // A followed redirect would be checked against the pin only at its last
+    // hop, and the first hop is trusted with any certificate: a 3xx must
+    // reach the caller as what it is, a status other than 200.
+    DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
+    if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures,
+                          sizeof(disabledFeatures))) {
+        return false;
+    }
     return WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
            WinHttpReceiveResponse(exchange.request.get(), nullptr) &&

@@ -28,8 +28,9 @@ struct PinnedExchange {
 enum class Timeouts { PlatformDefault, Download };
 
 // Sends a GET for the path to the update server and receives the response
-// headers. True only when the server's key matches a pin, so that no header
-// or body byte of any other server is ever looked at.
+// headers, never following a redirect. True only when the server's key
+// matches a pin, so that no header or body byte of any other server is ever
+// looked at.
 bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange);
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
