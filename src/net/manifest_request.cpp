@@ -3,17 +3,39 @@
 #include "net/connection.h"
 #include "net/request_path.h"
 
+#include <optional>
+
 namespace {
 
 constexpr DWORD kReadChunkSize = 8192;
+// A manifest is under 2 KiB; anything this large is not one, and is not
+// read into memory.
+constexpr size_t kMaxManifestBytes = 1 << 20;
 
-// A failed read ends the body like its end does: the part received is used.
-std::string readWholeBody(HINTERNET request) {
+// The whole body or nothing: a body that breaks off or outgrows the cap is
+// never taken for a shorter manifest.
+std::optional<std::string> readWholeBody(HINTERNET request) {
+    const DWORD announced = queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
+    if (announced > kMaxManifestBytes) {
+        return std::nullopt;
+    }
     std::string body;
     char chunk[kReadChunkSize];
-    DWORD bytesRead = 0;
-    while (WinHttpReadData(request, chunk, sizeof(chunk), &bytesRead) && bytesRead > 0) {
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!WinHttpReadData(request, chunk, sizeof(chunk), &bytesRead)) {
+            return std::nullopt;
+        }
+        if (bytesRead == 0) {
+            break;
+        }
+        if (body.size() + bytesRead > kMaxManifestBytes) {
+            return std::nullopt;
+        }
         body.append(chunk, bytesRead);
+    }
+    if (body.size() < announced) {
+        return std::nullopt;
     }
     return body;
 }
@@ -29,6 +51,10 @@ bool fetchManifestText(std::wstring installedVersion, std::wstring& body) {
     if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kHttpStatusOk) {
         return false;
     }
-    body = decodeUtf8(readWholeBody(exchange.request.get()));
+    const std::optional<std::string> bytes = readWholeBody(exchange.request.get());
+    if (!bytes) {
+        return false;
+    }
+    body = decodeUtf8(*bytes);
     return !body.empty();
 }
