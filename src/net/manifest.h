@@ -25,6 +25,5 @@ ManifestRecord readManifest(const std::wstring& text);
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
-// The manifest's digest when it is 64 hexadecimal digits of either case;
-// otherwise none, and the package is taken without comparison.
+// The manifest's digest when it is 64 hexadecimal digits of either case.
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex);

@@ -5,6 +5,7 @@
 #include "common/texts.h"
 #include "download/package_download.h"
 #include "install/installation.h"
+#include "install/self_update.h"
 #include "install/stop_application.h"
 #include "update/messages.h"
 #include "update/update_check.h"
@@ -24,13 +25,18 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
     const auto window = static_cast<HWND>(mainWindow);
     postStatus(window, UpdatePhase::Downloading, kDownloadingText);
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
-    if (!downloadPackage(updateRecord.url, kPackageFile, parseSha256(updateRecord.sha256), reportProgress)) {
+    const std::optional<Sha256Digest> digest = parseSha256(updateRecord.sha256);
+    // A digest that is given but cannot be read refuses the package: skipping
+    // the comparison would install whatever arrives.
+    const bool digestUsable = digest || updateRecord.sha256.empty();
+    if (!digestUsable || !downloadPackage(updateRecord.url, kPackageFile, digest, reportProgress)) {
         postStatus(window, UpdatePhase::Ended, kDownloadFailedText);
         return kExitDownloadFailed;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
     switch (installPackage()) {
         case InstallResult::Installed:
+            replaceUpdaterFromRelease();
             launchApplication(kApplicationExe, L"");
             ExitProcess(0);
         case InstallResult::ExtractionFailed:
