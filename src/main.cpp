@@ -4,6 +4,7 @@
 #include "common/owned_handles.h"
 #include "common/texts.h"
 #include "install/installation.h"
+#include "install/self_update.h"
 #include "ui/main_window.h"
 #include "update/update_check.h"
 
@@ -42,6 +43,25 @@ CommandLineOptions scanCommandLineOptions() {
     return options;
 }
 
+// Windows looks for a DLL in the program's own folder before the system
+// directory, and this program's folder is the office folder, which anyone
+// with an account there can write to. So every DLL but kernel32 is linked to
+// load on first use; before that, the search is limited to the system
+// directory and each is loaded from there, which also settles the DLLs that
+// system DLLs load by name.
+bool loadSystemLibraries() {
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        return false;
+    }
+    for (const wchar_t* name : {L"version.dll", L"bcrypt.dll", L"crypt32.dll", L"winhttp.dll", L"gdi32.dll",
+                                L"user32.dll", L"comctl32.dll", L"shell32.dll"}) {
+        if (LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int runMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -54,6 +74,10 @@ int runMessageLoop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Without them there is no window to show a failure in.
+    if (!loadSystemLibraries()) {
+        return 1;
+    }
     uiHandles.instance = instance;
     InitCommonControls();
     registerMainWindowClass(instance);
@@ -64,6 +88,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     }
 
     recoverInterruptedInstallation();
+    removeReplacedUpdater();
     if (!checkForUpdate()) {
         MessageBoxW(window, kServerFailureText, kServerFailureCaption, MB_ICONERROR | MB_OK);
         ExitProcess(0);
