@@ -52,3 +52,9 @@ bool removeTree(const wchar_t* path) {
     const bool emptied = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || removeDirectoryContents(path);
     return RemoveDirectoryW(path) != FALSE && emptied;
 }
+
+bool flushFile(const wchar_t* path) {
+    const OwnedFileHandle file(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}

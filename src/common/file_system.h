@@ -14,3 +14,7 @@ bool pathExists(const wchar_t* path);
 // Removes a file or a directory with everything in it. A link inside is
 // removed, never followed. True when nothing is left at the path.
 bool removeTree(const wchar_t* path);
+
+// Writes the file's content through to the disk, so that a power cut after
+// this returns cannot leave it zero-filled.
+bool flushFile(const wchar_t* path);

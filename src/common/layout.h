@@ -15,3 +15,6 @@ inline constexpr wchar_t kBackupDirectory[] = L"NIRVA.bak";
 inline constexpr wchar_t kStagingDirectory[] = L"update";
 // The downloaded package.
 inline constexpr wchar_t kPackageFile[] = L"nirva.zip";
+
+// A release may carry a newer updater here; it replaces the running one.
+inline constexpr wchar_t kReleasedUpdater[] = L"NIRVA\\nirva_updater.exe";
