@@ -3,7 +3,6 @@
 import hashlib
 import json
 import os
-import shutil
 import subprocess
 import sys
 import zipfile
@@ -20,8 +19,8 @@ from release_tool import checks, package, reader  # noqa: E402
 URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
 UPLOAD_DATE = "2024-05-02T08:30:00Z"
 PERSIAN_NOTES = "به\u200cروزرسان\u06cc جد\u06ccد\nرفع اشکال چاپ فا\u06a9تور\n\nبهبود سرعت\n"
+VERSION = "4.1.0+12"
 FOLDER_FILES = {
-    "nirva_acc.exe": b"MZ not a real executable",
     "data/rates.db": b"\x00\x01rates" * 1000,
     "data/forms/invoice.frm": b"invoice form",
     "گزارش/readme.txt": "راهنما".encode("utf-8"),
@@ -34,8 +33,10 @@ def run_tool(*arguments):
 
 
 @pytest.fixture
-def release_folder(tmp_path):
+def release_folder(tmp_path, executables):
     folder = tmp_path / "release"
+    (folder / "data").mkdir(parents=True)
+    (folder / "nirva_acc.exe").write_bytes(application(executables, VERSION))
     for name, content in FOLDER_FILES.items():
         path = folder / name
         path.parent.mkdir(parents=True, exist_ok=True)
@@ -51,7 +52,7 @@ def notes_file(tmp_path):
     return path
 
 
-def build(folder, notes, out, *extra, version="4.1.0+12", url=URL):
+def build(folder, notes, out, *extra, version=VERSION, url=URL):
     return run_tool(folder, "--version", version, "--notes", notes, "--url", url,
                     "--out", out, "--upload-date", UPLOAD_DATE, *extra)
 
@@ -79,7 +80,7 @@ def test_package_holds_the_folder_content_at_its_root(release_folder, notes_file
     assert build(release_folder, notes_file, tmp_path / "out").returncode == 0
     with zipfile.ZipFile(tmp_path / "out" / "nirva.zip") as archive:
         assert archive.namelist() == sorted(
-            list(FOLDER_FILES) + ["data/", "data/forms/", "logs/", "گزارش/"])
+            list(FOLDER_FILES) + ["nirva_acc.exe", "data/", "data/forms/", "logs/", "گزارش/"])
         for name, content in FOLDER_FILES.items():
             assert archive.read(name) == content
 
@@ -135,8 +136,9 @@ def test_refuses_versions_not_read_back_exactly(release_folder, notes_file, tmp_
     assert_refused(build(release_folder, notes_file, out, version=version), out, "version")
 
 
-@pytest.mark.parametrize("version", ["7", "4.1.0.12", "4.1.0+12", "01.002.0.10", "2147483647.0.0+2147483647"])
-def test_accepts_dotted_versions(release_folder, notes_file, tmp_path, version):
+@pytest.mark.parametrize("version", ["7", "4.1.0.12", "01.002.0.10", "2147483647.0.0+2147483647"])
+def test_accepts_dotted_versions(release_folder, notes_file, tmp_path, executables, version):
+    (release_folder / "nirva_acc.exe").write_bytes(application(executables, version))
     out = tmp_path / "out"
     result = build(release_folder, notes_file, out, version=version)
     assert result.returncode == 0, result.stderr
@@ -147,7 +149,11 @@ def test_accepts_dotted_versions(release_folder, notes_file, tmp_path, version):
     (lambda folder: (folder / "nirva_acc.exe").rename(folder / "data" / "nirva_acc.exe"), ("folder", "nirva_acc.exe")),
     (lambda folder: (folder / "DATA").mkdir(), ("folder: DATA/ and data/ differ only in letter case",)),
     (lambda folder: (folder / "logs" / "old").symlink_to(folder / "data"), ("folder: logs/old is a symbolic link",)),
-], ids=["no-application", "case-only-difference", "symbolic-link"])
+    *[(lambda folder, name=name: (folder / "data" / name).write_bytes(b"x"), (f"folder: data/{name}:",))
+      for name in ("..\\..\\nirva_updater.exe", "a:b", "con.txt", "Lpt1", "trailing.", "trailing ", "x" * 196)],
+    (lambda folder: (folder / "nirva_updater.exe").write_bytes(b"MZ"), ("folder: holds nirva_updater.exe",)),
+], ids=["no-application", "case-only-difference", "symbolic-link", "backslashes", "colon", "device-name",
+        "device-name-any-case", "trailing-dot", "trailing-space", "path-too-long", "updater-in-folder"])
 def test_refuses_folders_clients_would_not_unpack_intact(release_folder, notes_file, tmp_path, change, words):
     change(release_folder)
     out = tmp_path / "out"
@@ -205,12 +211,13 @@ def test_check_manifest_names_what_the_updater_would_misread(tmp_path, text, mes
     assert f"refused: {message}" in result.stderr
 
 
-# A real PE with a version resource, as a resource compiler writes it.
+# Real PEs with a version resource, as a resource compiler writes it.
 
-MINGW_GCC = shutil.which("x86_64-w64-mingw32-gcc-posix")
-MINGW_WINDRES = shutil.which("x86_64-w64-mingw32-windres")
-needs_mingw = pytest.mark.skipif(not (MINGW_GCC and MINGW_WINDRES),
-                                 reason="MinGW cross compiler (x86_64-w64-mingw32-gcc-posix, -windres) not installed")
+MINGW_GCC = "x86_64-w64-mingw32-gcc-posix"
+MINGW_WINDRES = "x86_64-w64-mingw32-windres"
+# Stands for the ProductVersion of the "versioned" executable; replaced, with
+# NULs after it, by the version a test wants.
+PLACEHOLDER = "@" * 32
 
 VERSION_RC = """\
 1 VERSIONINFO
@@ -235,15 +242,15 @@ def string_table(name, **values):
     return "\n".join(lines + ["    END"])
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="session")
 def executables(tmp_path_factory):
-    """nirva_acc.exe variants: "1.4.0+7" under 040904b0, a first translation
-    without ProductVersion, and none without a version resource."""
+    """Executables with a ProductVersion to fill in, with a first translation
+    that lacks one, and with no version resource."""
     directory = tmp_path_factory.mktemp("pe")
     (directory / "main.c").write_text("int main(void) { return 0; }\n")
     resources = {
         "versioned": VERSION_RC % {
-            "tables": string_table("040904b0", CompanyName="Test", ProductVersion="1.4.0+7"),
+            "tables": string_table("040904b0", CompanyName="Test", ProductVersion=PLACEHOLDER),
             "translations": "0x0409, 1200"},
         "first-translation-lacks-it": VERSION_RC % {
             "tables": string_table("041904b0", FileVersion="1.4.0.7") + "\n"
@@ -264,21 +271,43 @@ def executables(tmp_path_factory):
     return built
 
 
-@needs_mingw
+def application(executables, version):
+    """The versioned executable's bytes with the given ProductVersion."""
+    placeholder = PLACEHOLDER.encode("utf-16-le")
+    wanted = version.encode("utf-16-le").ljust(len(placeholder), b"\0")
+    return executables["versioned"].read_bytes().replace(placeholder, wanted)
+
+
 @pytest.mark.parametrize("executable, version, returncode, words", [
-    ("versioned", "1.4.0.7", 0, ()),
-    ("versioned", "1.4.0+7", 0, ()),
-    ("versioned", "1.4", 1, ("1.4.0+7", "1.4.0.0", "version")),
-    ("versioned", "1.4.0.8", 1, ("1.4.0+7", "1.4.0.8", "version")),
+    ("1.4.0+7", "1.4.0.7", 0, ()),
+    ("1.4.0+7", "1.4", 1, ("1.4.0+7", "1.4.0.0", "version")),
+    ("1.4.0+7", "1.4.0.8", 1, ("1.4.0+7", "1.4.0.8", "version")),
     ("first-translation-lacks-it", "1.4.0.7", 1, ("ProductVersion", "first translation")),
-    ("unversioned", "1.4.0.8", 0, ("no version resource",)),
+    ("unversioned", "1.4.0.8", 1, ("nirva_acc.exe: carries no version resource",)),
 ])
 def test_product_version_must_match_release(release_folder, notes_file, tmp_path, executables,
                                             executable, version, returncode, words):
-    shutil.copyfile(executables[executable], release_folder / "nirva_acc.exe")
+    content = executables[executable].read_bytes() if executable in executables else application(executables,
+                                                                                                    executable)
+    (release_folder / "nirva_acc.exe").write_bytes(content)
     out = tmp_path / "out"
     result = build(release_folder, notes_file, out, version=version)
     assert result.returncode == returncode, result.stderr
     for word in words:
         assert word in result.stderr
     assert (out / "nirva.zip").exists() == (returncode == 0)
+
+
+@pytest.mark.parametrize("versioned", [True, False])
+def test_updater_with_a_version_goes_to_the_package_root(release_folder, notes_file, tmp_path, executables,
+                                                         versioned):
+    updater = tmp_path / "nirva_updater.exe"
+    updater.write_bytes(application(executables, "1.0.1.0") if versioned else executables["unversioned"].read_bytes())
+    out = tmp_path / "out"
+    result = build(release_folder, notes_file, out, "--updater", updater)
+    if not versioned:
+        assert_refused(result, out, f"updater {updater}: carries no version resource")
+        return
+    assert result.returncode == 0, result.stderr
+    with zipfile.ZipFile(out / "nirva.zip") as archive:
+        assert archive.read("nirva_updater.exe") == updater.read_bytes()

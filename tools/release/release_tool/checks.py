@@ -9,6 +9,7 @@ from .pe_version import NoVersionResource, read_product_version
 from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, is_newer, parse_version, read_manifest
 
 APPLICATION_EXE = "nirva_acc.exe"
+UPDATER_EXE = "nirva_updater.exe"
 URL_PATH_SEARCH_START = 8
 VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*(\+[0-9]+)?", re.ASCII)
 
@@ -158,19 +159,34 @@ def format_parts(parts: tuple[int, ...]) -> str:
     return ".".join(str(part) for part in parts)
 
 
-def product_version_problems(exe: Path, version: str) -> list[str]:
+def readable_product_version(exe: Path, name: str) -> tuple[str | None, list[str]]:
+    """The ProductVersion the updater reads from the executable, or the refusal
+    that it has none."""
     try:
         product_version = read_product_version(exe)
     except NoVersionResource as reason:
-        print(f"note: {APPLICATION_EXE} carries no version resource ({reason}); its version is not checked. "
-              "The updater cannot read the installed version of such a release and will offer "
-              "an update again on every start.", file=sys.stderr)
-        return []
+        return None, [f"{name}: carries no version resource ({reason}); the updater could not read its version"]
+    except OSError as error:
+        return None, [f"{name}: cannot read {exe}: {error.strerror}"]
     if product_version is None:
-        return [f"{APPLICATION_EXE}: its version resource has no ProductVersion under the first "
-                "translation; the updater could not read the installed version"]
+        return None, [f"{name}: its version resource has no ProductVersion under the first "
+                      "translation; the updater could not read its version"]
+    return product_version, []
+
+
+def product_version_problems(exe: Path, version: str) -> list[str]:
+    product_version, problems = readable_product_version(exe, APPLICATION_EXE)
+    if product_version is None:
+        # Every client would read 0.0.0.0 and be offered this release again at every start.
+        return problems
     installed, released = parse_version(product_version), parse_version(version)
     if installed != released:
         return [f"version: {APPLICATION_EXE} says ProductVersion {product_version} "
                 f"({format_parts(installed)}) but the release is {version} ({format_parts(released)})"]
     return []
+
+
+def updater_problems(updater: Path) -> list[str]:
+    """A clients' updater replaces itself with the one in a release only when
+    it can read that one's version and finds it newer."""
+    return readable_product_version(updater, f"updater {updater}")[1]

@@ -5,8 +5,9 @@ import datetime
 import sys
 from pathlib import Path
 
-from .checks import (APPLICATION_EXE, Refusal, check_manifest_text, notes_from_file, notes_problems,
-                     product_version_problems, url_problems, version_problems)
+from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text, notes_from_file,
+                     notes_problems, product_version_problems, updater_problems, url_problems,
+                     version_problems)
 from .package import publish
 from .reader import Manifest
 
@@ -35,10 +36,19 @@ trailing white space and a UTF-8 byte-order mark are dropped from the notes.
 Versions are dotted numbers with an optional +build (4.1.0.12, 4.1.0+12), at
 most four numbers counting the build, each at most 2147483647: the updater
 reads "+" as "." and exactly four signed 32-bit parts; all zeros is refused,
-as it is never newer. When nirva_acc.exe carries a version resource, its
-ProductVersion must be the same version (compared as the updater compares
-them), or clients would update forever or never. An exe without a version
-resource is accepted with a note.
+as it is never newer. nirva_acc.exe must carry a version resource whose
+ProductVersion is the same version (compared as the updater compares them),
+or clients would update forever or never.
+
+Entry names must be names Windows PowerShell extracts: no \ : * ? " < > | or
+control characters, none ending in a dot or a space, no device name (CON,
+PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), and no path inside
+the package longer than 200 characters.
+
+With --updater FILE, a new nirva_updater.exe goes into the package root, so
+that it lands as NIRVA\nirva_updater.exe. Clients replace their updater with
+it after installing the release, only when its ProductVersion is newer than
+their own; it must be a Windows executable with a readable ProductVersion.
 
 The url must be https:// with a path after the host. The updater requests only
 that path, from its own update server; the host in the url is not contacted.
@@ -70,6 +80,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="YYYY-MM-DD")
     parser.add_argument("--upload-date", type=lambda text: _date(text, UPLOAD_DATE_FORMAT),
                         help="YYYY-MM-DDTHH:MM:SSZ, UTC")
+    parser.add_argument("--updater", type=Path, metavar="FILE",
+                        help=f"a newer {UPDATER_EXE} to put at the package root")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
                         help="check an existing manifest instead of building a release")
     arguments = parser.parse_args(argv)
@@ -122,13 +134,15 @@ def release_command(arguments: argparse.Namespace) -> None:
         problems += refusal.problems
     if exe.is_file() and not version_refusals:
         problems += product_version_problems(exe, arguments.version)
+    if arguments.updater is not None:
+        problems += updater_problems(arguments.updater)
     if problems:
         raise Refusal(problems)
     upload_date = arguments.upload_date or datetime.datetime.now(datetime.timezone.utc).strftime(UPLOAD_DATE_FORMAT)
     manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
                         release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
                         mandatory=arguments.mandatory)
-    manifest, package, manifest_path = publish(folder, manifest, out_dir)
+    manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater)
     print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
     print(f"{manifest_path} (version {manifest.version}, "
           f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date})")

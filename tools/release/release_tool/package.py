@@ -2,10 +2,11 @@
 
 import dataclasses
 import hashlib
+import re
 import zipfile
 from pathlib import Path
 
-from .checks import Refusal, misread_fields
+from .checks import UPDATER_EXE, Refusal, misread_fields
 from .reader import Manifest
 
 PACKAGE_NAME = "nirva.zip"
@@ -39,19 +40,40 @@ def release_entries(folder: Path) -> list[str]:
     return entries
 
 
+# PowerShell's Expand-Archive refuses these, so a package holding one would
+# fail and be rolled back on every client.
+UNFIT_CHARACTERS = re.compile(r'[\\:*?"<>|\x00-\x1f]')
+RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10))}
+# Windows PowerShell does not extract beyond the classic path length limit,
+# and the office folder's own path comes on top of the entry's.
+MAX_ENTRY_PATH = 200
+
+
 def entry_name_problems(entries: list[str]) -> list[str]:
-    """Entry names a Windows client would not unpack as they are. Windows folds
-    case: two names that differ only in case would overwrite each other."""
+    """Entry names a Windows client would not unpack as they are."""
+    problems = []
     seen: dict[str, str] = {}
-    return [f"folder: {other} and {entry} differ only in letter case"
-            for entry in entries if (other := seen.setdefault(entry.lower(), entry)) != entry]
+    for entry in entries:
+        # Windows folds case: two such names would overwrite each other.
+        if (other := seen.setdefault(entry.lower(), entry)) != entry:
+            problems.append(f"folder: {other} and {entry} differ only in letter case")
+        for name in entry.rstrip("/").split("/"):
+            if UNFIT_CHARACTERS.search(name):
+                problems.append(f'folder: {entry}: a name with \\ : * ? " < > | or a control character')
+            elif name.endswith((".", " ")):
+                problems.append(f"folder: {entry}: a name ending in a dot or a space")
+            elif name.split(".")[0].upper() in RESERVED_NAMES:
+                problems.append(f"folder: {entry}: {name} is a device name on Windows")
+        if len(entry.rstrip("/")) > MAX_ENTRY_PATH:
+            problems.append(f"folder: {entry}: longer than {MAX_ENTRY_PATH} characters inside the package")
+    return problems
 
 
-def write_package(folder: Path, entries: list[str], target: Path) -> None:
+def write_package(sources: dict[str, Path | None], target: Path) -> None:
     # Only the content and names reach the archive: fixed order, time stamp
     # and MS-DOS attributes (it is unpacked on Windows), no extra fields.
     with zipfile.ZipFile(target, "w") as archive:
-        for entry in entries:
+        for entry, source_path in sources.items():
             info = zipfile.ZipInfo(entry, ZIP_TIMESTAMP)
             info.create_system = 0
             if entry.endswith("/"):
@@ -60,7 +82,7 @@ def write_package(folder: Path, entries: list[str], target: Path) -> None:
                 continue
             info.external_attr = MSDOS_ARCHIVE_ATTRIBUTE
             info.compress_type = zipfile.ZIP_DEFLATED
-            source_path = folder / entry
+            assert source_path is not None
             info.file_size = source_path.stat().st_size
             with source_path.open("rb") as source, archive.open(info, "w") as destination:
                 while chunk := source.read(1 << 20):
@@ -95,16 +117,31 @@ def verify_output(package: Path, manifest_path: Path, manifest: Manifest, entrie
     return problems + misread_fields(raw.decode("utf-8"), manifest)
 
 
-def publish(folder: Path, manifest: Manifest, out_dir: Path) -> tuple[Manifest, Path, Path]:
+def package_sources(folder: Path, updater: Path | None) -> dict[str, Path | None]:
+    """Each entry of the package, sorted, with the file it is made from (none
+    for a directory). The updater, when given, lands at the package root."""
+    sources: dict[str, Path | None] = {
+        entry: None if entry.endswith("/") else folder / entry for entry in release_entries(folder)}
+    # An updater in the folder would reach clients without the checks of --updater.
+    if UPDATER_EXE in sources:
+        raise Refusal([f"folder: holds {UPDATER_EXE} at its root; give a new updater with --updater"])
+    if updater is not None:
+        sources[UPDATER_EXE] = updater
+    return dict(sorted(sources.items()))
+
+
+def publish(folder: Path, manifest: Manifest, out_dir: Path,
+            updater: Path | None = None) -> tuple[Manifest, Path, Path]:
     """Writes the package and the manifest with its sha256 into out_dir; on
     any problem nothing new is left there."""
     out_dir.mkdir(parents=True, exist_ok=True)
-    entries = release_entries(folder)
+    sources = package_sources(folder, updater)
+    entries = list(sources)
     package, manifest_path = out_dir / PACKAGE_NAME, out_dir / MANIFEST_NAME
     # In this order: a client that sees the new manifest must find its package.
     parts = {final: final.with_name(final.name + ".part") for final in (package, manifest_path)}
     try:
-        write_package(folder, entries, parts[package])
+        write_package(sources, parts[package])
         manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]))
         parts[manifest_path].write_bytes(render_manifest(manifest).encode("utf-8"))
         problems = verify_output(parts[package], parts[manifest_path], manifest, entries)
