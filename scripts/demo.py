@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Shows the whole road of a release on this machine: publish version 2.0.0.0
-of the demo application with the release tool, serve it with nginx from the
-deployment template, and let the real updater update a folder holding version
-1.0.0.0 under Wine, taking screenshots on the way. Run by scripts/demo.sh once
-the test configuration is built."""
+"""The demo after scripts/demo.sh has built the test configuration: publish
+version 2.0.0.0 of the demo application with the release tool, serve it with
+nginx from the deployment template, and let the real updater update a folder
+holding version 1.0.0.0 under Wine, taking screenshots on the way."""
 
 import contextlib
 import os
@@ -17,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
 import harness  # noqa: E402
-from harness import BUILD_DIR, PORT, SOURCE_DIR, SUPPORT_DIR  # noqa: E402
+from harness import PORT, SOURCE_DIR, SUPPORT_DIR  # noqa: E402
 
 DEMO = SOURCE_DIR / "build" / "demo"
 PREFIX = DEMO / "wineprefix"
@@ -28,10 +27,7 @@ STARTS = DEMO / "app-starts.jsonl"
 DUMP = DEMO / "windows.json"
 VERSION = "2.0.0.0"
 PACKAGE_URL = f"https://updates.example/packages/{VERSION}/nirva.zip"
-
-
-def fail(message):
-    sys.exit(f"demo: {message}")
+FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 
 
 def step(title):
@@ -40,13 +36,6 @@ def step(title):
 
 def listing(folder):
     print("\n".join(sorted("./" + path.relative_to(folder).as_posix() for path in folder.rglob("*"))))
-
-
-def wait_for(condition, failure):
-    try:
-        return harness.wait_until(condition, 30, 0.1)
-    except AssertionError:
-        fail(failure)
 
 
 def prepare_prefix():
@@ -67,8 +56,8 @@ def prepare_prefix():
         print("No font with Persian glyphs found (fonts-dejavu-core has them): the window's text shows boxes")
         return
     for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2"):
-        subprocess.run([str(WINE_RUN), "reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
-                        "/v", face, "/t", "REG_SZ", "/d", fonts[0], "/f"], stdout=subprocess.DEVNULL, check=True)
+        subprocess.run([str(WINE_RUN), "reg", "add", FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d", fonts[0],
+                        "/f"], stdout=subprocess.DEVNULL, check=True)
     print(f"Tahoma and the dialog font are drawn with {fonts[0]} in this prefix")
 
 
@@ -76,7 +65,8 @@ def publish_with_release_tool():
     release = DEMO / "release"
     (release / "data").mkdir(parents=True)
     shutil.copy(SUPPORT_DIR / "nirva_acc_2000.exe", release / "nirva_acc.exe")
-    (release / "data" / "chart-of-accounts.csv").write_text("code,name\n1101,صندوق\n1102,بانک\n", encoding="utf-8")
+    (release / "data" / "chart-of-accounts.csv").write_text("code,name\n1101,صندوق\n1102,بانک\n",
+                                                           encoding="utf-8")
     notes = DEMO / "notes.txt"
     notes.write_text("نسخه دوم نیروا\nگزارش\u200cهای تازه و چاپ سریع\u200cتر فاکتور\n", encoding="utf-8")
     subprocess.run([sys.executable, str(harness.RELEASE_TOOL), str(release), "--version", VERSION, "--notes",
@@ -98,9 +88,9 @@ def updater_window():
     main = next((w for w in shown if w["class"] == "NIRVAUpdater"), None)
     if main is None:
         return None
-    rects = [w["window_rect"] for w in shown if w is main or w["class"] == "#32770"]
-    return harness.progress_position(main), (min(r[0] for r in rects), min(r[1] for r in rects),
-                                             max(r[2] for r in rects), max(r[3] for r in rects))
+    lefts, tops, rights, bottoms = zip(*(w["window_rect"] for w in shown
+                                         if w is main or w["class"] == "#32770"))
+    return harness.progress_position(main), (min(lefts), min(tops), max(rights), max(bottoms))
 
 
 def screenshot_when(updater, name, low, high):
@@ -123,12 +113,12 @@ def run_updater():
     screenshot_when(updater, "2-downloaded-installing.png", 100, 100)
     status = updater.wait()
     if status != 0:
-        fail(f"the updater ended with exit code {status}")
+        sys.exit(f"demo: the updater ended with exit code {status}")
     print("the updater ended with exit code 0")
-    wait_for(lambda: STARTS.exists() and STARTS.stat().st_size, "the new application did not start")
-    application = wait_for(lambda: next((w for w in harness.windows(DUMP, WINE_RUN) or []
-                                         if w["class"] == "NirvaFakeApp"), None),
-                           "the new application shows no window")
+    harness.wait_until(lambda: STARTS.exists() and STARTS.stat().st_size, what="the new application to start")
+    application = harness.wait_until(lambda: next((w for w in harness.windows(DUMP, WINE_RUN) or []
+                                                   if w["class"] == "NirvaFakeApp"), None),
+                                     what="the new application's window")
     screenshot("3-finished.png", application["window_rect"])
     print(f"screenshots/3-finished.png: the updater is gone, version {VERSION} runs")
 
@@ -140,10 +130,7 @@ def demo(stack):
     SCREENSHOTS.mkdir(parents=True)
 
     step("X display")
-    try:
-        stack.enter_context(harness.display("1024x768", private=True))
-    except (RuntimeError, AssertionError):
-        fail("Xvfb did not start")
+    stack.enter_context(harness.display("1024x768", private=True))
     print(f"Xvfb on {os.environ['DISPLAY']}")
 
     step(f"Wine prefix of the demo: {PREFIX}")
@@ -154,17 +141,14 @@ def demo(stack):
     publish_with_release_tool()
 
     step(f"Serving it with nginx on 127.0.0.1:{PORT}")
-    try:
-        # Only the demo sends packages slowly, so that the download can be watched.
-        nginx = stack.enter_context(harness.Nginx(package_rate="32k"))
-    except RuntimeError as error:
-        fail(f"{str(error).rstrip()}\n(is a test server running?)")
-    nginx.publish(DEMO / "out", VERSION)
-    print(f"nginx serves {nginx.root} (packages at 32 KB/s)")
+    # Only the demo sends packages slowly, so that the download can be watched.
+    served = stack.enter_context(harness.nginx(package_rate="32k"))
+    harness.publish(served, DEMO / "out", VERSION)
+    print(f"nginx serves {served} (packages at 32 KB/s)")
 
     step("The office folder before the update")
     (OFFICE / "NIRVA").mkdir(parents=True)
-    shutil.copy(BUILD_DIR / "nirva_updater.exe", OFFICE)
+    shutil.copy(harness.UPDATER, OFFICE)
     shutil.copy(SUPPORT_DIR / "nirva_acc_1000.exe", OFFICE / "NIRVA" / "nirva_acc.exe")
     listing(OFFICE)
 
@@ -187,6 +171,9 @@ def main():
     try:
         with contextlib.ExitStack() as stack:
             demo(stack)
+    except (AssertionError, RuntimeError) as error:
+        # Timeouts, and Xvfb or nginx that could not start (a test server on the port?).
+        sys.exit(f"demo: {str(error).rstrip()}")
     except KeyboardInterrupt:
         sys.exit(130)
 

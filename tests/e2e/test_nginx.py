@@ -26,8 +26,9 @@ ACCESS_LINE = re.compile(r'"(\S+) (\S+) HTTP/[0-9.]+" (\d{3}) \S+ "[^"]*" "([^"]
 
 @pytest.fixture
 def nginx():
-    with harness.Nginx() as server:
-        yield server
+    """The folder a real nginx on the test port serves."""
+    with harness.nginx() as root:
+        yield root
 
 
 def get(path):
@@ -44,7 +45,7 @@ def get(path):
 
 
 def access_log(nginx):
-    lines = (nginx.prefix / "access.log").read_text(encoding="utf-8").splitlines()
+    lines = (nginx.parent / "nginx" / "access.log").read_text(encoding="utf-8").splitlines()
     return [ACCESS_LINE.search(line).groups() for line in lines]
 
 
@@ -70,7 +71,7 @@ def release(tmp_path):
 
 
 def test_rendered_configuration_answers_every_version_and_serves_the_package(nginx, release):
-    nginx.publish(release, VERSION)
+    harness.publish(nginx, release, VERSION)
     manifest = (release / "manifest.json").read_bytes()
     package = (release / "nirva.zip").read_bytes()
 
@@ -86,7 +87,7 @@ def test_rendered_configuration_answers_every_version_and_serves_the_package(ngi
 
 
 def test_mandatory_release_served_by_nginx_is_installed(office, nginx, release):
-    nginx.publish(release, VERSION)
+    harness.publish(nginx, release, VERSION)
     office.install_application("1000")
 
     office.start_updater()
@@ -122,7 +123,7 @@ def test_hand_made_manifest_with_an_escaped_quote_is_refused_and_would_be_misrea
 
     # Served anyway, the real updater shows the notes cut at the escape.
     shutil.copyfile(path, release / "manifest.json")
-    nginx.publish(release, VERSION)
+    harness.publish(nginx, release, VERSION)
     office.install_application("1000")
     office.start_updater()
     window = office.wait_for_main_window()

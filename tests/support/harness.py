@@ -1,9 +1,7 @@
 """What the end-to-end tests and the demo share: the test build's paths and
-port, an X display, the window probe, Wine clean-up and an nginx rendered from
-the deployment template serving a published release.
+port, an X display, the window probe, Wine clean-up and nginx serving a release.
 
-Command line: ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs
-COMMAND with an X display: the caller's, or a private Xvfb for its run.
+``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
 """
 
 import contextlib
@@ -62,23 +60,16 @@ def display(size, private=False):
     if os.environ.get("DISPLAY") and not private:
         yield os.environ["DISPLAY"]
         return
-    for number in range(90, 190):
-        socket = Path(f"/tmp/.X11-unix/X{number}")
-        if socket.exists() or Path(f"/tmp/.X{number}-lock").exists():
-            continue
-        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", f"{size}x24"], **QUIET)
-        try:
-            wait_until(lambda: socket.exists() or xvfb.poll() is not None, 10, 0.1, what="Xvfb")
-        except AssertionError:
-            xvfb.kill()
-            raise
-        if xvfb.poll() is None:
-            break
-        # Another run took this number meanwhile, or Xvfb cannot start at all.
-    else:
-        raise RuntimeError("Xvfb did not start")
-    os.environ["DISPLAY"] = f":{number}"
+    number = 90
+    while Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
+        number += 1
+    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", f"{size}x24"], **QUIET)
     try:
+        wait_until(lambda: Path(f"/tmp/.X11-unix/X{number}").exists() or xvfb.poll() is not None, 10, 0.1,
+                   what="Xvfb")
+        if xvfb.poll() is not None:
+            raise RuntimeError(f"Xvfb could not start on :{number}")
+        os.environ["DISPLAY"] = f":{number}"
         yield os.environ["DISPLAY"]
     finally:
         xvfb.terminate()
@@ -110,73 +101,59 @@ def stop_wine(prefix=WINEPREFIX):
     subprocess.run([WINESERVER, "-w"], env=env, timeout=60, **QUIET)
 
 
-class Nginx:
-    """nginx rendered from the deployment template on the test port, serving a
-    folder of its own laid out as the deployment README says. With package_rate,
-    packages are sent at that nginx rate, slowly enough to watch a download."""
-
-    def __init__(self, package_rate=None):
-        # Started as root, nginx's workers run as nobody and must be able to read the folder.
-        self.base = Path(tempfile.mkdtemp(prefix="nirva-nginx-"))
-        self.base.chmod(0o755)
-        self.prefix = self.base / "nginx"
-        self.root = self.base / "www"
-        self.prefix.mkdir()
-        self.root.mkdir()
-        self.process = None
-        try:
-            self._start(package_rate)
-        except BaseException:
-            self.stop()
-            raise
-
-    def _start(self, package_rate):
-        config = self.prefix / "nginx.conf"
-        subprocess.run([sys.executable, str(RENDER), str(self.root), "--cert", str(KEY_DIR / "pinned.crt"),
+@contextlib.contextmanager
+def nginx(package_rate=None):
+    """nginx rendered from the deployment template on the test port. Yields the
+    folder it serves, to lay out as the deployment README says; its own files
+    are in ../nginx. With package_rate, packages go out that slowly."""
+    # Started as root, nginx's workers run as nobody and must be able to read the folder.
+    base = Path(tempfile.mkdtemp(prefix="nirva-nginx-"))
+    base.chmod(0o755)
+    prefix, root, process = base / "nginx", base / "www", None
+    try:
+        prefix.mkdir()
+        root.mkdir()
+        config = prefix / "nginx.conf"
+        subprocess.run([sys.executable, str(RENDER), str(root), "--cert", str(KEY_DIR / "pinned.crt"),
                         "--key", str(KEY_DIR / "pinned.key"), "--listen", f"127.0.0.1:{PORT}",
                         "--standalone", "-o", str(config)], check=True)
         if package_rate:
-            text, found = re.subn(r"^( *)location \^~ /packages/ \{$", rf"\g<0>\n\1    limit_rate {package_rate};",
-                                  config.read_text(encoding="utf-8"), flags=re.M)
+            text, found = re.subn(r"^( *)location \^~ /packages/ \{$",
+                                  rf"\g<0>\n\1    limit_rate {package_rate};", config.read_text(encoding="utf-8"),
+                                  flags=re.M)
             if not found:
                 raise RuntimeError("the package location was not found in the nginx configuration")
             config.write_text(text, encoding="utf-8")
-        start_errors = self.prefix / "start-errors.log"
+        start_errors = prefix / "start-errors.log"
         with start_errors.open("wb") as errors:
-            self.process = subprocess.Popen(
-                [NGINX, "-p", str(self.prefix), "-c", "nginx.conf", "-e", "stderr", "-g", "daemon off;"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors, start_new_session=True)
+            process = subprocess.Popen([NGINX, "-p", str(prefix), "-c", "nginx.conf", "-e", "stderr", "-g",
+                                        "daemon off;"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=errors, start_new_session=True)
         # The pid file is written only once the port is bound; a busy port ends nginx instead.
-        pid_file = self.prefix / "nginx.pid"
-        wait_until(lambda: pid_file.exists() or self.process.poll() is not None, 30, 0.1, what="nginx")
-        if self.process.poll() is not None:
-            raise RuntimeError(f"nginx did not start on 127.0.0.1:{PORT} (exit {self.process.returncode}):\n"
+        wait_until(lambda: (prefix / "nginx.pid").exists() or process.poll() is not None, 30, 0.1, what="nginx")
+        if process.poll() is not None:
+            raise RuntimeError(f"nginx did not start on 127.0.0.1:{PORT} (exit {process.returncode}):\n"
                                + start_errors.read_text(errors="replace"))
-
-    def publish(self, out, version):
-        """Puts the release tool's output in place: package first, manifest last by rename,
-        so no client ever reads a manifest whose package is not there yet."""
-        package = self.root / "packages" / version / "nirva.zip"
-        package.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(out / "nirva.zip", package)
-        shutil.copyfile(out / "manifest.json", self.root / "manifest.json.new")
-        os.replace(self.root / "manifest.json.new", self.root / "manifest.json")
-
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
+        yield root
+    finally:
+        if process and process.poll() is None:
+            process.terminate()
             try:
-                self.process.wait(timeout=10)
+                process.wait(timeout=10)
             except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
-        shutil.rmtree(self.base)
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        shutil.rmtree(base)
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exception):
-        self.stop()
+def publish(root, out, version):
+    """Puts the release tool's output into a served folder: package first, manifest
+    last by rename, so no client reads a manifest whose package is not there yet."""
+    package = root / "packages" / version / "nirva.zip"
+    package.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(out / "nirva.zip", package)
+    shutil.copyfile(out / "manifest.json", root / "manifest.json.new")
+    os.replace(root / "manifest.json.new", root / "manifest.json")
 
 
 def main(argv):
