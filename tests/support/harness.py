@@ -126,9 +126,9 @@ def nginx(package_rate=None):
             config.write_text(text, encoding="utf-8")
         start_errors = prefix / "start-errors.log"
         with start_errors.open("wb") as errors:
-            process = subprocess.Popen([NGINX, "-p", str(prefix), "-c", "nginx.conf", "-e", "stderr", "-g",
-                                        "daemon off;"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=errors, start_new_session=True)
+            process = subprocess.Popen(
+                [NGINX, "-p", str(prefix), "-c", "nginx.conf", "-e", "stderr", "-g", "daemon off;"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors, start_new_session=True)
         # The pid file is written only once the port is bound; a busy port ends nginx instead.
         wait_until(lambda: (prefix / "nginx.pid").exists() or process.poll() is not None, 30, 0.1, what="nginx")
         if process.poll() is not None:
