@@ -9,19 +9,10 @@ scripts/install_deps.sh
 cmake --preset test
 cmake --build --preset test
 
-build_dir=build/test
-xvfb_pid=""
 cleanup() {
-    WINEPREFIX="$PWD/$build_dir/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-    fi
+    WINEPREFIX="$PWD/build/test/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 
-if [ -z "${DISPLAY:-}" ]; then
-    . scripts/xvfb.sh
-    start_xvfb 1280x1024
-fi
-
-ctest --preset test "$@"
+# Without a display of the caller's, a private Xvfb lives as long as the tests.
+python3 tests/support/harness.py display 1280x1024 ctest --preset test "$@"

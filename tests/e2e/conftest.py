@@ -16,27 +16,11 @@ from pathlib import Path
 
 import pytest
 
-SOURCE_DIR = Path(os.environ.get("NIRVA_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-BUILD_DIR = Path(os.environ.get("NIRVA_BUILD_DIR", SOURCE_DIR / "build" / "test"))
-SUPPORT_DIR = BUILD_DIR / "tests" / "support"
-KEY_DIR = BUILD_DIR / "test-keys"
-WINE_RUN = BUILD_DIR / "wine-run"
-UPDATER = BUILD_DIR / "nirva_updater.exe"
-WINESERVER = "/usr/lib/wine/wineserver"
-
-sys.path.insert(0, str(SOURCE_DIR / "tests" / "support"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+import harness  # noqa: E402
 import test_server  # noqa: E402
-
-
-def _cache_value(name):
-    for line in (BUILD_DIR / "CMakeCache.txt").read_text().splitlines():
-        if line.startswith(name + ":"):
-            return line.split("=", 1)[1]
-    raise KeyError(name)
-
-
-PORT = int(_cache_value("NIRVA_TEST_PORT"))
-WINEPREFIX = str(BUILD_DIR / "wineprefix")
+from harness import (KEY_DIR, PORT, QUIET, SUPPORT_DIR, UPDATER, WINE_RUN, progress_position,  # noqa: E402,F401
+                     wait_until)
 
 # Texts the user sees, as code units.
 SERVER_FAILURE_TEXT = (
@@ -87,17 +71,6 @@ def manifest(version, url="https://updates.example/packages/nirva.zip", notes="n
     return text.encode("utf-8")
 
 
-def wait_until(condition, timeout=30.0, interval=0.25, what="condition"):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(interval)
-
-
 def read_records(path):
     if not path.exists():
         return []
@@ -106,33 +79,8 @@ def read_records(path):
 
 @pytest.fixture(scope="session")
 def display():
-    """An X display for Wine's windows: the caller's, or a private Xvfb."""
-    if os.environ.get("DISPLAY"):
-        yield os.environ["DISPLAY"]
-        return
-    number = 90
-    while Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
-        number += 1
-    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_until(lambda: Path(f"/tmp/.X11-unix/X{number}").exists(), 10, what="Xvfb")
-    os.environ["DISPLAY"] = f":{number}"
-    yield os.environ["DISPLAY"]
-    xvfb.terminate()
-    xvfb.wait()
-
-
-def _wine_env(extra=None):
-    env = dict(os.environ)
-    env.update(extra or {})
-    return env
-
-
-def kill_wine_processes():
-    subprocess.run([WINESERVER, "-k"], env=_wine_env({"WINEPREFIX": WINEPREFIX}),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=_wine_env({"WINEPREFIX": WINEPREFIX}),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    with harness.display("1280x1024") as name:
+        yield name
 
 
 class Office:
@@ -154,8 +102,7 @@ class Office:
             "NIRVA_FAKE_RECORD": str(self.app_records),
             "NIRVA_POWERSHELL_RECORD": str(self.powershell_records),
         }
-        values.update(extra or {})
-        return _wine_env(values)
+        return {**os.environ, **values, **(extra or {})}
 
     def install_application(self, variant, directory="NIRVA"):
         target = self.folder / directory
@@ -165,8 +112,7 @@ class Office:
 
     def start_updater(self, extra_env=None, arguments=(), executable=UPDATER):
         self.process = subprocess.Popen([str(WINE_RUN), str(executable), *arguments], cwd=self.folder,
-                                        env=self.env(extra_env), stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        env=self.env(extra_env), **QUIET)
         return self.process
 
     def wait_for_exit(self, timeout=60):
@@ -175,20 +121,17 @@ class Office:
     def start_application(self, mode):
         """A running copy of the installed application, as the user left it."""
         subprocess.Popen([str(WINE_RUN), str(self.folder / "NIRVA" / "nirva_acc.exe")],
-                         cwd=self.folder / "NIRVA", env=self.env({"NIRVA_FAKE_MODE": mode}),
-                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                         cwd=self.folder / "NIRVA", env=self.env({"NIRVA_FAKE_MODE": mode}), **QUIET)
         return wait_until(lambda: [r for r in self.records() if r["event"] == "start"], 30,
                           what="the application to start")[-1]
 
     def probe(self, *arguments):
-        return subprocess.run([str(WINE_RUN), str(SUPPORT_DIR / "ui_probe.exe"), *arguments],
-                              env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=60).returncode
+        return harness.probe(*arguments, env=self.env())
 
     def windows(self):
-        self.dump_path.unlink(missing_ok=True)
-        assert self.probe("dump", str(self.dump_path)) == 0
-        return json.loads(self.dump_path.read_text(encoding="utf-8"))
+        found = harness.windows(self.dump_path, env=self.env())
+        assert found is not None, "the window probe failed"
+        return found
 
     def main_window(self):
         return next((w for w in self.windows() if w["class"] == "NIRVAUpdater" and w["visible"]), None)
@@ -249,17 +192,13 @@ def notes_text(window):
     return next(c["text"] for c in window["children"] if c["class"].lower() == "edit" and c["rect"][1] == 50)
 
 
-def progress_position(window):
-    return next(c["pos"] for c in window["children"] if c["class"].lower() == "msctls_progress32")
-
-
 @pytest.fixture
 def office(tmp_path, display):
     office = Office(tmp_path, display)
     yield office
     if office.process and office.process.poll() is None:
         office.process.kill()
-    kill_wine_processes()
+    harness.stop_wine()
 
 
 @pytest.fixture
