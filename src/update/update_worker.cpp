@@ -6,6 +6,7 @@
 #include "download/package_download.h"
 #include "install/installation.h"
 #include "install/self_update.h"
+#include "net/deployment.h"
 #include "install/stop_application.h"
 #include "update/messages.h"
 #include "update/update_check.h"
@@ -27,8 +28,9 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const std::optional<Sha256Digest> digest = parseSha256(updateRecord.sha256);
     // A digest that is given but cannot be read refuses the package: skipping
-    // the comparison would install whatever arrives.
-    const bool digestUsable = digest || updateRecord.sha256.empty();
+    // the comparison would install whatever arrives. A signed release vouches
+    // for its package only through the digest, so there it must be given.
+    const bool digestUsable = digest || (updateRecord.sha256.empty() && kReleasePublicKeys.empty());
     if (!digestUsable || !downloadPackage(updateRecord.url, kPackageFile, digest, reportProgress)) {
         postStatus(window, UpdatePhase::Ended, kDownloadFailedText);
         return kExitDownloadFailed;
