@@ -39,13 +39,17 @@ def offered(sha256_text=None):
                     sha256=sha256(package()) if sha256_text is None else sha256_text)
 
 
-@pytest.mark.parametrize("release_key", ["release", "release-backup"])
-def test_signed_release_installs(office, server, release_key):
+@pytest.mark.parametrize("updater, answer", [
+    (SIGNED_UPDATER, lambda: signed(offered(), "release")),
+    (SIGNED_UPDATER, lambda: signed(offered(), "release-backup")),
+    (UPDATER, lambda: with_signature(offered(), "not a signature")),
+], ids=["release-key", "backup-release-key", "updater-without-release-key-ignores-signatures"])
+def test_signed_release_installs(office, server, updater, answer):
     office.install_application("1234")
     offer(server)
-    server.check_body = signed(offered(), release_key)
+    server.check_body = answer()
 
-    office.start_updater(executable=SIGNED_UPDATER)
+    office.start_updater(executable=updater)
 
     assert_installed(office)
 
@@ -89,16 +93,6 @@ def test_signed_release_without_a_digest_is_not_downloaded(office, server):
 
     office.wait_for_status(DOWNLOAD_FAILED_TEXT)
     assert package_requests(server) == []
-
-
-def test_updater_without_a_release_key_ignores_signatures(office, server):
-    office.install_application("1234")
-    offer(server)
-    server.check_body = with_signature(offered(), "not a signature")
-
-    office.start_updater(executable=UPDATER)
-
-    assert_installed(office)
 
 
 def test_release_key_rotation_through_the_updaters_own_update(office):

@@ -7,16 +7,6 @@
 
 namespace {
 
-std::string hexText(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : bytes) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
-}
-
 ManifestRecord vectorManifest(const std::wstring& name) {
     return readManifest(readVectorText(L"release_signature\\" + name + L".json"));
 }

@@ -45,3 +45,14 @@ inline std::vector<std::vector<std::wstring>> readVectorRows(const std::wstring&
     }
     return rows;
 }
+
+// Bytes as lower-case hexadecimal digits, as the vector files write them.
+inline std::string hexText(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : bytes) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
