@@ -138,8 +138,9 @@ void onUpdateStatus(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void onUpdateDone(HWND window) {
-    SetWindowTextW(uiHandles.statusEdit, kUpdateDoneText);
+// The installation failed and put the old application back.
+void onUpdateDone(HWND window, LPARAM lParam) {
+    SetWindowTextW(uiHandles.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
     launchApplication(kApplicationExe, L"");
     markWorkerEnded(window);
 }
@@ -205,7 +206,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onUpdateStatus(window, wParam, lParam);
             return 0;
         case WM_UPDATE_DONE:
-            onUpdateDone(window);
+            onUpdateDone(window, lParam);
             return 0;
         case WM_UPDATE_PROGRESS:
             onUpdateProgress(wParam, lParam);
