@@ -14,6 +14,9 @@
 
 namespace {
 
+// The program's icon in res/nirva_updater.rc.
+constexpr WORD kProgramIconId = 1;
+
 constexpr int kWindowWidth = 520;
 constexpr int kWindowHeight = 300;
 
@@ -154,11 +157,22 @@ void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void registerMainWindowClass(HINSTANCE instance) {
-    WNDCLASSW windowClass{};
+    // Without a brush, Windows never paints the parts of the window that no
+    // control covers, and without a cursor the pointer keeps whatever shape
+    // it had when it came in.
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                                                      0, 0, LR_DEFAULTSIZE));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClassName;
-    RegisterClassW(&windowClass);
+    RegisterClassExW(&windowClass);
 }
 
 HWND createMainWindow(HINSTANCE instance) {
