@@ -116,8 +116,9 @@ def test_optional_release_is_offered_in_the_window(office, server):
     assert (later["text"], later["visible"]) == (LATER_BUTTON_TEXT, True)
     assert office.message_box() is None
     # The band below the buttons, which no control covers, is painted in the buttons' own face colour.
+    # The window is mirrored: a control's x counts from the right.
     left, top, right, bottom = window["client_screen_rect"]
-    face = (left + start["rect"][0] + 4, top + start["rect"][1] + 4)
+    face = (right - start["rect"][2] + 4, top + start["rect"][1] + 4)
     band = (left, top + start["rect"][3] + 4, right, bottom)
     wait_until(lambda: {pixel for row in screen_pixels(band) for pixel in row}
                == {screen_pixels((*face, face[0] + 1, face[1] + 1))[0][0]}, 10, what="the window's background")
