@@ -124,7 +124,8 @@ std::wstring fullPath(const wchar_t* path) {
 }
 
 bool movePath(const wchar_t* from, const wchar_t* to) {
-    return retryWhileBusy(busyDeadline(), [from, to] { return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE; });
+    return retryWhileBusy(busyDeadline(),
+                          [from, to] { return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE; });
 }
 
 bool removeTree(const wchar_t* path) {
