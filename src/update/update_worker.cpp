@@ -16,8 +16,11 @@ namespace {
 constexpr DWORD kExitDownloadFailed = 1;
 constexpr DWORD kExitInstallationFailed = 0;
 
-void showInstallationError(const wchar_t* text) {
+// The box, and then the same text on the status line, which would
+// otherwise keep saying "installing".
+void reportInstallationFailure(HWND window, const wchar_t* text) {
     MessageBoxW(nullptr, text, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+    postDone(window, text);
 }
 
 }  // namespace
@@ -36,19 +39,18 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
         return kExitDownloadFailed;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
-    switch (installPackage()) {
+    switch (installPackage(updateRecord.version)) {
         case InstallResult::Installed:
             replaceUpdaterFromRelease();
             launchApplication(kApplicationExe, L"");
             ExitProcess(0);
         case InstallResult::ExtractionFailed:
-            showInstallationError(kExtractionFailureText);
+            reportInstallationFailure(window, kExtractionFailureText);
             break;
         case InstallResult::InstallationFailed:
-            showInstallationError(kInstallationFailureText);
+            reportInstallationFailure(window, kInstallationFailureText);
             break;
     }
-    PostMessageW(window, WM_UPDATE_DONE, 0, 0);
     return kExitInstallationFailed;
 }
 

@@ -5,7 +5,8 @@ import pytest
 from conftest import (CHECK_PREFIX, ERROR_CAPTION, IDOK, KEY_DIR, LATER_BUTTON_ID, LATER_BUTTON_TEXT,
                       MANDATORY_CAPTION, MANDATORY_TEXT, PERSIAN_NOTES, PORT, SERVER_FAILURE_CAPTION,
                       SERVER_FAILURE_TEXT, START_BUTTON_ID, START_BUTTON_TEXT, VERSION_READ_FAILURE_TEXT,
-                      WINDOW_TITLE, check_requests, control, manifest, notes_text, test_server)
+                      WINDOW_TITLE, check_requests, control, manifest, notes_text, screen_pixels, test_server,
+                      wait_until)
 
 
 @pytest.mark.parametrize("variant, latest, asked, started", [
@@ -114,12 +115,34 @@ def test_optional_release_is_offered_in_the_window(office, server):
     assert (start["text"], start["visible"]) == (START_BUTTON_TEXT, True)
     assert (later["text"], later["visible"]) == (LATER_BUTTON_TEXT, True)
     assert office.message_box() is None
+    # The band below the buttons, which no control covers, is painted in the buttons' own face colour.
+    # The window is mirrored: a control's x counts from the right.
+    left, top, right, bottom = window["client_screen_rect"]
+    face = (right - start["rect"][2] + 4, top + start["rect"][1] + 4)
+    band = (left, top + start["rect"][3] + 4, right, bottom)
+    wait_until(lambda: {pixel for row in screen_pixels(band) for pixel in row}
+               == {screen_pixels((*face, face[0] + 1, face[1] + 1))[0][0]}, 10, what="the window's background")
 
     office.close(window)
 
     assert office.wait_for_exit() == 0
     office.assert_not_started()
     assert len(server.requests) == 1
+
+
+def test_a_second_copy_in_the_same_office_leaves_the_update_to_the_first(office, server):
+    office.install_application("1234")
+    server.check_body = manifest("1.2.4.0")
+    server.check_delay = 3.0
+
+    copies = [office.start_updater(), office.start_updater()]
+
+    office.wait_for_main_window()
+    assert wait_until(lambda: [copy.poll() for copy in copies if copy.poll() is not None], 30,
+                      what="a copy to end") == [0]
+    assert len(check_requests(server)) == 1
+    assert len([w for w in office.windows() if w["class"] == "NIRVAUpdater" and w["visible"]]) == 1
+    office.assert_not_started()
 
 
 def test_mandatory_release_runs_in_a_disabled_window_behind_a_warning(office, server):

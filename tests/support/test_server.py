@@ -2,9 +2,10 @@
 
 Imported: ``server = start(port, certfile, keyfile)`` serves in a background
 thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
-``packages`` and ``redirects`` (path -> Location of a 302) while it runs, may
-serve every connection after the first with another key
-(``use_key_after_first_connection``), read ``requests`` and call ``stop()``.
+``check_delay`` (seconds before the answer), ``packages`` and ``redirects``
+(path -> Location of a 302) while it runs, may serve every connection after
+the first with another key (``use_key_after_first_connection``), read
+``requests`` and call ``stop()``.
 
 Command line: ``python3 test_server.py --port P --cert C --key K
 [--manifest FILE] [--package URLPATH=FILE ...] [--check-status N]``
@@ -41,6 +42,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if self.path in owner.redirects:
             self._answer(302, b"moved", location=owner.redirects[self.path])
         elif self.path.startswith(CHECK_PREFIX):
+            time.sleep(owner.check_delay)
             self._answer(owner.check_status, owner.check_body, cut_at=owner.check_cut_at)
         elif self.path in owner.packages:
             package = dict(PACKAGE_DEFAULTS, **owner.packages[self.path])
@@ -119,6 +121,7 @@ class UpdateServer:
         self.check_status = 200
         self.check_body = b""
         self.check_cut_at = None
+        self.check_delay = 0.0
         self.packages = {}
         self.redirects = {}
         self.requests = []
