@@ -3,6 +3,7 @@
 #include "download/zip_directory.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // One run of the new package's bytes, in order from its first byte: copied
@@ -29,3 +30,14 @@ std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDi
 // Bytes the plan fetches, and bytes it copies.
 std::uint64_t fetchedBytes(const std::vector<RebuildStep>& steps);
 std::uint64_t copiedBytes(const std::vector<RebuildStep>& steps);
+
+// How many bytes of a package's end the first request asks for: the end
+// record and, for a package of a few hundred files, the central directory.
+inline constexpr std::uint64_t kPackageTailRequest = 64 * 1024;
+
+// The request headers for the last `length` bytes of a file.
+std::wstring tailRangeHeaders(std::uint64_t length);
+// The request headers for bytes first..last (both included) of the file the
+// validator names: a server whose file has changed sends the whole of it,
+// which is then refused.
+std::wstring rangeHeaders(std::uint64_t first, std::uint64_t last, const std::wstring& validator);

@@ -1,6 +1,7 @@
 #include "download/package_download.h"
 
 #include "download/body_stream.h"
+#include "download/delta_download.h"
 #include "download/partial_file.h"
 #include "download/resume.h"
 #include "net/connection.h"
@@ -81,6 +82,13 @@ bool downloadAttempt(Download& download) {
 
 bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
+    // What changed since the previous package is all that needs fetching,
+    // when the digest can prove the rebuilt file; anything else takes the
+    // whole package.
+    if (expectedDigest && rebuildFromPreviousPackage(url, targetPath, *expectedDigest, reportProgress)) {
+        removePartialDownload(targetPath);
+        return true;
+    }
     Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
     AttemptCount count;
     while (mayAttemptAgain(count)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/sha256.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -25,7 +27,6 @@ inline constexpr wchar_t kValueStartChars[] = L"\"tfn0123456789";
 std::wstring manifestValue(const std::wstring& text, const wchar_t* key);
 ManifestRecord readManifest(const std::wstring& text);
 
-using Sha256Digest = std::array<unsigned char, 32>;
 
 // The manifest's digest when it is 64 hexadecimal digits of either case.
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex);

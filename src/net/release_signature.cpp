@@ -12,23 +12,11 @@ bool succeeded(NTSTATUS status) {
 }
 
 std::optional<Sha256Digest> sha256(const std::string& bytes) {
-    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
-    if (!succeeded(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    Sha256Hasher hasher;
+    if (!startSha256(hasher) || !addToSha256(hasher, bytes.data(), bytes.size())) {
         return std::nullopt;
     }
-    const OwnedAlgorithmProvider algorithm(rawAlgorithm);
-    BCRYPT_HASH_HANDLE rawHash = nullptr;
-    if (!succeeded(BCryptCreateHash(algorithm.get(), &rawHash, nullptr, 0, nullptr, 0, 0))) {
-        return std::nullopt;
-    }
-    const OwnedHash hash(rawHash);
-    Sha256Digest digest{};
-    auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
-    if (!succeeded(BCryptHashData(hash.get(), data, static_cast<ULONG>(bytes.size()), 0)) ||
-        !succeeded(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
-        return std::nullopt;
-    }
-    return digest;
+    return finishSha256(hasher);
 }
 
 bool verifyWithKey(BCRYPT_ALG_HANDLE algorithm, const ReleasePublicKey& publicKey, Sha256Digest digest,

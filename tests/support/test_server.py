@@ -36,7 +36,7 @@ import time
 CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
 PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
                         ignore_ranges=False, etag=None)
-SINGLE_RANGE = re.compile(r"bytes=(\d+)-(\d*)$")
+SINGLE_RANGE = re.compile(r"bytes=(\d+-\d*|-\d+)$")
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -80,7 +80,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         asked = SINGLE_RANGE.match(self.headers.get("Range", ""))
         if_range = self.headers.get("If-Range")
         if status == 200 and asked and not package["ignore_ranges"] and if_range in (None, etag):
-            first, last = int(asked[1]), min(int(asked[2] or len(data) - 1), len(data) - 1)
+            start, _, end = asked[1].partition("-")
+            # "-N" asks for the last N bytes.
+            first = int(start) if start else max(len(data) - int(end), 0)
+            last = min(int(end), len(data) - 1) if start and end else len(data) - 1
             if first >= len(data) or first > last:
                 status, data, headers["Content-Range"] = 416, b"", f"bytes */{len(data)}"
             else:

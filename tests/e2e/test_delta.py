@@ -1,0 +1,117 @@
+"""Only what changed is downloaded: the new package is rebuilt from the
+previous one, which every update leaves in the office folder, with range
+requests for the rest; anything in doubt falls back to the whole package."""
+
+import os
+import random
+import sys
+
+import pytest
+
+from conftest import manifest
+from harness import SOURCE_DIR
+from test_update import NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, package_requests, sha256
+
+sys.path.insert(0, str(SOURCE_DIR / "tools" / "release"))
+from release_tool.package import write_package  # noqa: E402
+
+FILES = 40
+FILE_SIZE = 64 * 1024
+
+
+def content(seed):
+    return random.Random(seed).randbytes(FILE_SIZE)
+
+
+def release(tmp_path, name, application, files):
+    """A package as the release tool writes it, with the files given as name -> content."""
+    folder = tmp_path / name
+    folder.mkdir()
+    sources = {"nirva_acc.exe": application}
+    for file_name, data in files.items():
+        (folder / file_name).write_bytes(data)
+        sources[file_name] = folder / file_name
+    write_package(dict(sorted(sources.items())), tmp_path / f"{name}.zip")
+    return (tmp_path / f"{name}.zip").read_bytes()
+
+
+OLD_FILES = {f"file{n:02}.bin": content(n) for n in range(FILES)}
+CHANGES = {
+    "one-changed": lambda files: {**files, "file07.bin": content(1000)},
+    "added-removed-renamed": lambda files: {**{name: data for name, data in files.items()
+                                               if name not in ("file03.bin", "file30.bin", "file12.bin")},
+                                            "a-new.bin": content(2000), "zz-new.bin": content(2001),
+                                            "renamed12.bin": files["file12.bin"]},
+    "everything-changed": lambda files: {name: content(3000 + n) for n, name in enumerate(files)},
+}
+
+
+def serve(server, new):
+    server.check_body = manifest("2.0.0.0", url=PACKAGE_URL, mandatory=True, sha256=sha256(new))
+    server.packages[PACKAGE_PATH] = dict(data=new)
+
+
+def sent(server):
+    return sum(request["sent"] for request in package_requests(server))
+
+
+def assert_installed_exactly(office, new):
+    assert office.wait_for_exit(timeout=120) == 0
+    assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert (office.folder / "nirva.zip").read_bytes() == new
+    assert not (office.folder / "nirva.zip.rebuild").exists()
+
+
+@pytest.mark.parametrize("change", CHANGES.values(), ids=CHANGES.keys())
+def test_only_what_changed_is_fetched(office, server, tmp_path, change):
+    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
+    new_files = change(OLD_FILES)
+    new = release(tmp_path, "new", NEW_APPLICATION, new_files)
+    office.install_application("1234")
+    (office.folder / "nirva.zip").write_bytes(old)
+    serve(server, new)
+
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    changed = sum(len(data) for name, data in new_files.items() if OLD_FILES.get(name) != data)
+    if changed == len(new_files) * FILE_SIZE:
+        # Its end, then the whole package: about one full download.
+        assert sent(server) <= len(new) + 70_000
+    else:
+        # The changed files (stored almost as they are), the new program, the
+        # package's end, and never much more.
+        assert changed < sent(server) < changed + NEW_APPLICATION.stat().st_size + 140_000 < len(new) / 4
+
+
+def lying(old):
+    """The previous package with the same names, CRCs and sizes but other bytes in one entry."""
+    data = bytearray(old)
+    data[len(data) // 2] ^= 0xFF
+    return bytes(data)
+
+
+@pytest.mark.parametrize("previous, options", [
+    (None, {}),
+    (lambda old: old[:-100], {}),
+    (lambda old: b"not a zip at all\n" * 100, {}),
+    (lying, {}),
+    (lambda old: old, dict(ignore_ranges=True)),
+], ids=["no-previous-package", "truncated", "not-a-zip", "entries-lie", "server-ignores-ranges"])
+def test_any_doubt_falls_back_to_the_whole_package(office, server, tmp_path, previous, options):
+    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
+    new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
+    office.install_application("1234")
+    if previous:
+        (office.folder / "nirva.zip").write_bytes(previous(old))
+    serve(server, new)
+    server.packages[PACKAGE_PATH].update(options)
+
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    whole = [request for request in package_requests(server) if request["range"] is None]
+    assert len(whole) == 1 and whole[0]["sent"] == len(new)
+    if previous is lying:
+        # The rebuild was tried, and its result thrown away.
+        assert len(package_requests(server)) > 2
