@@ -6,8 +6,9 @@
 
 namespace {
 
-// A few pieces in flight keep memory flat whatever the package's size.
-constexpr size_t kPieceCount = 4;
+// A few pieces in flight keep memory flat whatever the package's size, and
+// are enough to ride out a flush of the file without stalling the reads.
+constexpr size_t kPieceCount = 8;
 // Many TLS records per piece, so that writing, hashing and reporting happen
 // once per piece rather than once per record.
 constexpr DWORD kPieceBytes = 256 * 1024;

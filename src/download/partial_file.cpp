@@ -120,14 +120,12 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
 }
 
 bool restartPartial(PartialFile& partial, const PartialRecord& record) {
-    // The old record goes first and the new one comes last, so that no
-    // record ever describes bytes of another file.
-    DeleteFileW(partial.recordPath.c_str());
-    partial.kept = 0;
-    partial.unflushed = 0;
+    if (partial.kept != 0) {
+        discardPartial(partial);
+    }
     partial.record = record;
-    return truncateTo(partial.file.get(), 0) && FlushFileBuffers(partial.file.get()) &&
-           (!partial.hash || startHash(partial)) && writeRecord(partial.recordPath, record);
+    return partial.file && partial.kept == 0 && (!partial.hash || startHash(partial)) &&
+           writeRecord(partial.recordPath, record);
 }
 
 bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
@@ -154,14 +152,19 @@ void flushPartial(PartialFile& partial) {
 }
 
 void discardPartial(PartialFile& partial) {
+    // The record goes first and the bytes are gone from the disk before a
+    // new record can be written, so that no record ever describes bytes of
+    // another file.
     DeleteFileW(partial.recordPath.c_str());
+    if (partial.kept != 0 && partial.file &&
+        !(truncateTo(partial.file.get(), 0) && FlushFileBuffers(partial.file.get()))) {
+        partial.file.reset();
+        DeleteFileW(partial.path.c_str());
+    }
     partial.kept = 0;
     partial.unflushed = 0;
     partial.record.total = 0;
     partial.record.validator.clear();
-    if (partial.file) {
-        truncateTo(partial.file.get(), 0);
-    }
 }
 
 bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
