@@ -1,6 +1,7 @@
 # The test build talks to a local server whose keys are made here, once per
 # build tree: the pinned key, a backup key the updater also trusts, a key it
 # must refuse, and the backup key of the next updater in the rotation drill.
+# Its signing updaters trust release keys made here too.
 
 find_program(OPENSSL_PROGRAM openssl REQUIRED)
 set(NIRVA_TEST_PORT 47443 CACHE STRING "Loopback port of the test update server")
@@ -37,6 +38,26 @@ nirva_test_key(pinned NIRVA_PINNED_KEY_SHA256)
 nirva_test_key(backup NIRVA_BACKUP_PIN_SHA256)
 nirva_test_key(next-backup NIRVA_TEST_NEXT_BACKUP_PIN)
 nirva_test_key(wrong NIRVA_TEST_WRONG_PIN)
+
+# nirva_test_release_key(<name> <variable>): makes an ECDSA P-256 release key
+# if missing and sets the variable to its public key, as the release tool prints it.
+find_program(NIRVA_PYTHON NAMES python3 REQUIRED)
+function(nirva_test_release_key name out)
+  if(NOT EXISTS ${NIRVA_TEST_KEY_DIR}/${name}.pem)
+    execute_process(
+      COMMAND ${OPENSSL_PROGRAM} genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ${name}.pem
+      WORKING_DIRECTORY ${NIRVA_TEST_KEY_DIR} COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  execute_process(
+    COMMAND ${NIRVA_PYTHON} ${CMAKE_SOURCE_DIR}/tools/release/nirva_release.py
+            --print-public-key ${NIRVA_TEST_KEY_DIR}/${name}.pem
+    OUTPUT_VARIABLE public_key OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(${out} ${public_key} PARENT_SCOPE)
+endfunction()
+
+nirva_test_release_key(release NIRVA_TEST_RELEASE_KEY)
+nirva_test_release_key(release-backup NIRVA_TEST_RELEASE_BACKUP_KEY)
+nirva_test_release_key(release-next NIRVA_TEST_RELEASE_NEXT_KEY)
 
 set(NIRVA_UPDATE_HOST 127.0.0.1)
 set(NIRVA_UPDATE_PORT ${NIRVA_TEST_PORT})

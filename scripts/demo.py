@@ -70,7 +70,8 @@ def publish_with_release_tool():
     notes = DEMO / "notes.txt"
     notes.write_text("نسخه دوم نیروا\nگزارش\u200cهای تازه و چاپ سریع\u200cتر فاکتور\n", encoding="utf-8")
     subprocess.run([sys.executable, str(harness.RELEASE_TOOL), str(release), "--version", VERSION, "--notes",
-                    str(notes), "--url", PACKAGE_URL, "--out", str(DEMO / "out"), "--mandatory"], check=True)
+                    str(notes), "--url", PACKAGE_URL, "--out", str(DEMO / "out"), "--mandatory",
+                    "--signing-key", str(harness.KEY_DIR / "release.pem")], check=True)
     print("--- manifest.json")
     print((DEMO / "out" / "manifest.json").read_bytes().decode("utf-8"))
 
@@ -148,7 +149,8 @@ def demo(stack):
 
     step("The office folder before the update")
     (OFFICE / "NIRVA").mkdir(parents=True)
-    shutil.copy(harness.UPDATER, OFFICE)
+    # The demo's updater believes only releases signed with the test release key.
+    shutil.copy(harness.SIGNED_UPDATER, OFFICE)
     shutil.copy(SUPPORT_DIR / "nirva_acc_1000.exe", OFFICE / "NIRVA" / "nirva_acc.exe")
     listing(OFFICE)
 

@@ -7,6 +7,7 @@
 #include "install/installation.h"
 #include "install/self_update.h"
 #include "ui/main_window.h"
+#include "ui/single_copy.h"
 #include "update/update_check.h"
 
 #include <windows.h>
@@ -79,6 +80,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!loadSystemLibraries()) {
         return 1;
     }
+    if (!takeOfficeLock()) {
+        bringOfficeWindowToFront();
+        return 0;
+    }
     uiHandles.instance = instance;
     InitCommonControls();
     registerMainWindowClass(instance);
@@ -87,6 +92,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         MessageBoxW(nullptr, kWindowFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
         return 1;
     }
+    markOfficeWindow(window);
 
     recoverInterruptedInstallation();
     removeReplacedUpdater();

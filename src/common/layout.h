@@ -11,8 +11,13 @@ inline constexpr wchar_t kApplicationExe[] = L"NIRVA\\nirva_acc.exe";
 // The previous release, kept until the next update so that a failed one
 // can be rolled back.
 inline constexpr wchar_t kBackupDirectory[] = L"NIRVA.bak";
+inline constexpr wchar_t kBackupExe[] = L"NIRVA.bak\\nirva_acc.exe";
 // Where the package is unpacked before it becomes the application.
 inline constexpr wchar_t kStagingDirectory[] = L"update";
+inline constexpr wchar_t kStagedExe[] = L"update\\nirva_acc.exe";
+// A folder on its way out is renamed to this first and then removed, so
+// that a crash never leaves it half removed under its own name.
+inline constexpr wchar_t kDiscardDirectory[] = L"NIRVA.discard";
 // The downloaded package.
 inline constexpr wchar_t kPackageFile[] = L"nirva.zip";
 // Beside a package while it downloads: the bytes received so far, and the

@@ -63,3 +63,4 @@ struct InvalidValueCloser {
 
 using OwnedFileHandle = std::unique_ptr<void, InvalidValueCloser<CloseHandle>>;
 using OwnedFindHandle = std::unique_ptr<void, InvalidValueCloser<FindClose>>;
+using OwnedKey = OwnedHandle<void, BCryptDestroyKey>;

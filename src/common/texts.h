@@ -13,7 +13,6 @@ inline constexpr wchar_t kLaterButtonText[] = L"بعدا به‌روز میکن�
 inline constexpr wchar_t kDownloadingText[] = L"در حال دانلود به‌روزرسانی...";
 inline constexpr wchar_t kDownloadFailedText[] = L"دانلود ناموفق بود";
 inline constexpr wchar_t kInstallingText[] = L"در حال نصب...";
-inline constexpr wchar_t kUpdateDoneText[] = L"به‌روزرسانی تمام شد";
 // The progress text: "<percent>%   download speed: <n> KB/s   remaining time: <n> seconds".
 inline constexpr wchar_t kProgressPercentPiece[] = L"%   سرعت دانلود: ";
 inline constexpr wchar_t kProgressSpeedPiece[] = L" KB/s   زمان باقی مانده: ";

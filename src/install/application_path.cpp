@@ -1,5 +1,8 @@
 #include "install/stop_application.h"
 
-bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& executableName) {
-    return imagePath.find(executableName) != std::wstring::npos;
+bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& applicationPath) {
+    // The file system's own rule for letter case, not a locale's.
+    return !applicationPath.empty() &&
+           CompareStringOrdinal(imagePath.c_str(), static_cast<int>(imagePath.size()), applicationPath.c_str(),
+                                static_cast<int>(applicationPath.size()), TRUE) == CSTR_EQUAL;
 }

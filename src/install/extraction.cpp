@@ -1,6 +1,7 @@
 #include "install/extraction.h"
 
 #include "common/process.h"
+#include "install/crash_point.h"
 
 std::wstring systemPowerShellPath() {
     wchar_t systemDirectory[MAX_PATH];
@@ -21,6 +22,7 @@ bool extractArchive(const std::wstring& archivePath, const std::wstring& destina
     if (!process) {
         return false;
     }
+    crashPointReached(CrashStep::Extracting);
     WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.get(), &exitCode);

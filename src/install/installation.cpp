@@ -1,57 +1,110 @@
 #include "install/installation.h"
 
+#include "app/installed_version.h"
+#include "app/version.h"
 #include "common/file_system.h"
 #include "common/layout.h"
+#include "install/crash_point.h"
 #include "install/extraction.h"
 #include "install/stop_application.h"
 
-#include <windows.h>
-
 namespace {
 
-constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// Renamed away whole before it is removed, so that under its own name a
+// folder is always either complete or gone. True when nothing is left at
+// the path; what cannot be removed in the discard folder waits for the
+// next run.
+bool discardDirectory(const wchar_t* path) {
+    if (pathState(path) == PathState::Absent) {
+        return true;
+    }
+    if (!removeTree(kDiscardDirectory) || !movePath(path, kDiscardDirectory)) {
+        return false;
+    }
+    removeTree(kDiscardDirectory);
+    return true;
+}
 
-bool moveDirectory(const wchar_t* from, const wchar_t* to) {
-    return MoveFileExW(from, to, kMoveFlags) != FALSE;
+// Nothing from before may end up in the new release. The backup goes only
+// while the application has its program: otherwise it may be the last
+// good copy.
+bool removeLeftovers() {
+    if (!discardDirectory(kStagingDirectory)) {
+        return false;
+    }
+    return pathState(kApplicationExe) != PathState::Present || discardDirectory(kBackupDirectory);
+}
+
+// A package made other than by the release tool may hold its program one
+// folder down, or another release than the one offered. Either would leave
+// an application that cannot start, or one offered again, whose update then
+// deletes the last good copy.
+bool stagedReleaseIs(const std::wstring& releaseVersion) {
+    const std::optional<std::wstring> stagedVersion = readProductVersion(kStagedExe);
+    return stagedVersion && parseVersion(*stagedVersion).parts == parseVersion(releaseVersion).parts;
+}
+
+InstallResult putStagedReleaseInPlace(const std::wstring& releaseVersion) {
+    if (!extractArchive(kPackageFile, kStagingDirectory)) {
+        return InstallResult::ExtractionFailed;
+    }
+    // NTFS journals the rename but not the files' contents: without the
+    // flush a power cut soon after could leave a zero-filled application.
+    if (!stagedReleaseIs(releaseVersion) || !flushTree(kStagingDirectory)) {
+        return InstallResult::InstallationFailed;
+    }
+    crashPointReached(CrashStep::Extracted);
+    if (!movePath(kStagingDirectory, kApplicationDirectory)) {
+        return InstallResult::InstallationFailed;
+    }
+    crashPointReached(CrashStep::Swapped);
+    return InstallResult::Installed;
 }
 
 }  // namespace
 
 void recoverInterruptedInstallation() {
-    if (!pathExists(kApplicationDirectory) && pathExists(kBackupDirectory)) {
-        moveDirectory(kBackupDirectory, kApplicationDirectory);
+    // An application whose program cannot be read may still be complete:
+    // only a program known to be absent makes the backup the better copy.
+    if (pathState(kApplicationExe) != PathState::Absent || !pathExists(kBackupDirectory)) {
+        return;
+    }
+    switch (pathState(kApplicationDirectory)) {
+        case PathState::Absent:
+            movePath(kBackupDirectory, kApplicationDirectory);
+            break;
+        case PathState::Present:
+            if (pathExists(kBackupExe) && discardDirectory(kApplicationDirectory)) {
+                movePath(kBackupDirectory, kApplicationDirectory);
+            }
+            break;
+        case PathState::Unreadable:
+            break;
     }
 }
 
-InstallResult installPackage() {
+InstallResult installPackage(const std::wstring& releaseVersion) {
     // Windows will not move a directory whose files are in use.
     stopRunningApplication();
-
-    removeTree(kStagingDirectory);
+    crashPointReached(CrashStep::ApplicationStopped);
+    if (!removeLeftovers()) {
+        return InstallResult::InstallationFailed;
+    }
+    crashPointReached(CrashStep::LeftoversRemoved);
     // Without an application directory (a first installation, or one whose
     // recovery failed) there is nothing to move aside, and a backup is the
     // only good copy left, so it stays.
     const bool hadApplication = pathExists(kApplicationDirectory);
-    if (hadApplication) {
-        removeTree(kBackupDirectory);
-        if (!moveDirectory(kApplicationDirectory, kBackupDirectory)) {
-            return InstallResult::InstallationFailed;
-        }
-    }
-    const auto restoreApplication = [hadApplication] {
-        if (hadApplication) {
-            moveDirectory(kBackupDirectory, kApplicationDirectory);
-        }
-    };
-
-    if (!extractArchive(kPackageFile, kStagingDirectory)) {
-        removeTree(kStagingDirectory);
-        restoreApplication();
-        return InstallResult::ExtractionFailed;
-    }
-    if (!moveDirectory(kStagingDirectory, kApplicationDirectory)) {
-        restoreApplication();
+    if (hadApplication && !movePath(kApplicationDirectory, kBackupDirectory)) {
         return InstallResult::InstallationFailed;
     }
-    return InstallResult::Installed;
+    crashPointReached(CrashStep::ApplicationMovedAside);
+    const InstallResult result = putStagedReleaseInPlace(releaseVersion);
+    if (result != InstallResult::Installed) {
+        discardDirectory(kStagingDirectory);
+        if (hadApplication) {
+            movePath(kBackupDirectory, kApplicationDirectory);
+        }
+    }
+    return result;
 }

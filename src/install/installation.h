@@ -1,12 +1,17 @@
 #pragma once
 
-// An installation interrupted between moving the application aside and
-// putting the new one in place leaves only the backup: put it back.
+#include <string>
+
+// Puts a complete release back when the last run ended without one in
+// place: an installation interrupted between moving the application aside
+// and putting the new one in place, or an application folder without its
+// program.
 void recoverInterruptedInstallation();
 
 enum class InstallResult { Installed, ExtractionFailed, InstallationFailed };
 
-// Stops the running application and replaces the application directory with
-// the downloaded package. Every failure puts the old application back before
-// it returns.
-InstallResult installPackage();
+// Stops this office's running application and replaces the application
+// directory with the downloaded package, once the package has shown that it
+// holds the program of the given release and its files are on the disk.
+// Every failure puts the old application back before it returns.
+InstallResult installPackage(const std::wstring& releaseVersion);

@@ -5,17 +5,23 @@
 #include <string>
 
 inline constexpr DWORD kCloseWaitMs = 2000;
+// Termination is asynchronous, and the program's files stay in use until
+// it has really gone.
+inline constexpr DWORD kTerminationWaitMs = 5000;
 
-// True when a process image path contains the executable name, compared
-// code unit for code unit.
-bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& executableName);
+// True when a process image path is the application's full path, in any
+// letter case. Another office's copy, with the same file name in another
+// folder, is not this application.
+bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& applicationPath);
 
-// Posts WM_CLOSE to every top-level window of a running copy of the
-// application, then gives it kCloseWaitMs to save and close.
-void closeApplicationWindows();
+// Posts WM_CLOSE to every top-level window of a running copy of this
+// office's application (given by its full path), then gives it kCloseWaitMs
+// to save and close.
+void closeApplicationWindows(const std::wstring& applicationPath);
 
-// Terminates every process whose file name equals the name in any letter case.
-void terminateApplicationProcesses(const std::wstring& executableName);
+// Terminates every running copy of this office's application and waits,
+// up to kTerminationWaitMs in all, until they are gone.
+void terminateApplicationProcesses(const std::wstring& applicationPath);
 
 // Both steps, in their order: first the polite request, then the hard stop.
 void stopRunningApplication();

@@ -63,6 +63,7 @@ ManifestRecord readManifest(const std::wstring& text) {
     record.uploadDate = manifestValue(text, L"uploadDate");
     record.releaseDate = manifestValue(text, L"releaseDate");
     record.mandatory = manifestValue(text, L"mandatory") == L"true";
+    record.signature = manifestValue(text, L"signature");
     return record;
 }
 

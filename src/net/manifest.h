@@ -15,6 +15,8 @@ struct ManifestRecord {
     std::wstring releaseDate;
     std::wstring uploadDate;
     bool mandatory = false;
+    // The release key's signature over the other values, when the release is signed.
+    std::wstring signature;
 };
 
 // A value starts at the first of these after the key's colon.

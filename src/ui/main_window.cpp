@@ -14,6 +14,9 @@
 
 namespace {
 
+// The program's icon in res/nirva_updater.rc.
+constexpr WORD kProgramIconId = 1;
+
 constexpr int kWindowWidth = 520;
 constexpr int kWindowHeight = 300;
 
@@ -138,8 +141,9 @@ void onUpdateStatus(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void onUpdateDone(HWND window) {
-    SetWindowTextW(uiHandles.statusEdit, kUpdateDoneText);
+// The installation failed and put the old application back.
+void onUpdateDone(HWND window, LPARAM lParam) {
+    SetWindowTextW(uiHandles.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
     launchApplication(kApplicationExe, L"");
     markWorkerEnded(window);
 }
@@ -153,11 +157,22 @@ void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void registerMainWindowClass(HINSTANCE instance) {
-    WNDCLASSW windowClass{};
+    // Without a brush, Windows never paints the parts of the window that no
+    // control covers, and without a cursor the pointer keeps whatever shape
+    // it had when it came in.
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                                                      0, 0, LR_DEFAULTSIZE));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClassName;
-    RegisterClassW(&windowClass);
+    RegisterClassExW(&windowClass);
 }
 
 HWND createMainWindow(HINSTANCE instance) {
@@ -205,7 +220,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onUpdateStatus(window, wParam, lParam);
             return 0;
         case WM_UPDATE_DONE:
-            onUpdateDone(window);
+            onUpdateDone(window, lParam);
             return 0;
         case WM_UPDATE_PROGRESS:
             onUpdateProgress(wParam, lParam);

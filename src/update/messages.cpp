@@ -3,9 +3,28 @@
 #include <memory>
 #include <string>
 
+namespace {
+
+constexpr DWORD kPostRetryPauseMs = 50;
+
+bool postUntilTaken(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    while (!PostMessageW(window, message, wParam, lParam)) {
+        if (!IsWindow(window)) {
+            return false;
+        }
+        Sleep(kPostRetryPauseMs);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool postStatus(HWND window, UpdatePhase phase, const wchar_t* constantText) {
-    return PostMessageW(window, WM_UPDATE_STATUS, static_cast<WPARAM>(phase),
-                        reinterpret_cast<LPARAM>(constantText)) != FALSE;
+    return postUntilTaken(window, WM_UPDATE_STATUS, static_cast<WPARAM>(phase), reinterpret_cast<LPARAM>(constantText));
+}
+
+bool postDone(HWND window, const wchar_t* constantFailureText) {
+    return postUntilTaken(window, WM_UPDATE_DONE, 0, reinterpret_cast<LPARAM>(constantFailureText));
 }
 
 bool postProgress(HWND window, const DownloadProgress& progress) {

@@ -13,13 +13,18 @@ enum class UpdatePhase : WPARAM { NotStarted, Downloading, Installing, Ended };
 // wParam is the phase that begins; lParam points to a constant status text
 // that outlives the message.
 inline constexpr UINT WM_UPDATE_STATUS = WM_APP + 1;
-// The installation returned without ending the process: it failed.
+// The installation returned without ending the process: it failed. lParam
+// points to the constant text of the failure box just shown.
 inline constexpr UINT WM_UPDATE_DONE = WM_APP + 2;
 // wParam is the percentage; lParam is a heap std::wstring owned by the
 // receiver from the moment the post succeeds.
 inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 3;
 
+// A full queue refuses a post, and a lost "failed" would leave a mandatory
+// window locked for good: status and done messages are posted again until
+// the window takes them or is gone.
 bool postStatus(HWND window, UpdatePhase phase, const wchar_t* constantText);
+bool postDone(HWND window, const wchar_t* constantFailureText);
 
 // Hands the progress text to the window with WM_UPDATE_PROGRESS. When the post
 // fails the text is freed here, so a closed window leaks nothing.

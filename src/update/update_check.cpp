@@ -5,6 +5,7 @@
 #include "common/texts.h"
 #include "net/manifest.h"
 #include "net/manifest_request.h"
+#include "net/release_signature.h"
 
 #include <windows.h>
 
@@ -24,6 +25,13 @@ bool checkForUpdate() {
         return false;
     }
     ManifestRecord manifest = readManifest(body);
+    // A build with a release key believes only a manifest signed with it:
+    // anything else is a failed check, as a wrong server key is. A softer
+    // outcome would let whoever holds the server's key freeze or steer the
+    // offices.
+    if (!kReleasePublicKeys.empty() && !verifyReleaseSignature(manifest, kReleasePublicKeys)) {
+        return false;
+    }
     updateRecord.version = std::move(manifest.version);
     updateRecord.url = std::move(manifest.url);
     updateRecord.sha256 = std::move(manifest.sha256);

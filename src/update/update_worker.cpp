@@ -6,6 +6,7 @@
 #include "download/package_download.h"
 #include "install/installation.h"
 #include "install/self_update.h"
+#include "net/deployment.h"
 #include "install/stop_application.h"
 #include "update/messages.h"
 #include "update/update_check.h"
@@ -15,8 +16,11 @@ namespace {
 constexpr DWORD kExitDownloadFailed = 1;
 constexpr DWORD kExitInstallationFailed = 0;
 
-void showInstallationError(const wchar_t* text) {
+// The box, and then the same text on the status line, which would
+// otherwise keep saying "installing".
+void reportInstallationFailure(HWND window, const wchar_t* text) {
     MessageBoxW(nullptr, text, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+    postDone(window, text);
 }
 
 }  // namespace
@@ -27,26 +31,26 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const std::optional<Sha256Digest> digest = parseSha256(updateRecord.sha256);
     // A digest that is given but cannot be read refuses the package: skipping
-    // the comparison would install whatever arrives.
-    const bool digestUsable = digest || updateRecord.sha256.empty();
+    // the comparison would install whatever arrives. A signed release vouches
+    // for its package only through the digest, so there it must be given.
+    const bool digestUsable = digest || (updateRecord.sha256.empty() && kReleasePublicKeys.empty());
     if (!digestUsable || !downloadPackage(updateRecord.url, kPackageFile, digest, reportProgress)) {
         postStatus(window, UpdatePhase::Ended, kDownloadFailedText);
         return kExitDownloadFailed;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
-    switch (installPackage()) {
+    switch (installPackage(updateRecord.version)) {
         case InstallResult::Installed:
             replaceUpdaterFromRelease();
             launchApplication(kApplicationExe, L"");
             ExitProcess(0);
         case InstallResult::ExtractionFailed:
-            showInstallationError(kExtractionFailureText);
+            reportInstallationFailure(window, kExtractionFailureText);
             break;
         case InstallResult::InstallationFailed:
-            showInstallationError(kInstallationFailureText);
+            reportInstallationFailure(window, kInstallationFailureText);
             break;
     }
-    PostMessageW(window, WM_UPDATE_DONE, 0, 0);
     return kExitInstallationFailed;
 }
 

@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 import harness
-from conftest import CHECK_PREFIX, PERSIAN_NOTES, PORT, SUPPORT_DIR, notes_text
+from conftest import CHECK_PREFIX, KEY_DIR, PERSIAN_NOTES, PORT, SUPPORT_DIR, notes_text
 
 VERSION = "2.0.0.0"
 PACKAGE_PATH = f"/packages/{VERSION}/nirva.zip"
@@ -65,7 +65,7 @@ def release(tmp_path):
     notes.write_text(PERSIAN_NOTES + "\n", encoding="utf-8")
     out = tmp_path / "out"
     result = run_release_tool(folder, "--version", VERSION, "--notes", notes, "--url", URL, "--out", out,
-                              "--mandatory")
+                              "--mandatory", "--signing-key", KEY_DIR / "release.pem")
     assert result.returncode == 0, result.stderr
     return out
 
@@ -90,7 +90,7 @@ def test_mandatory_release_served_by_nginx_is_installed(office, nginx, release):
     harness.publish(nginx, release, VERSION)
     office.install_application("1000")
 
-    office.start_updater()
+    office.start_updater(executable=harness.SIGNED_UPDATER)
 
     assert office.wait_for_exit(timeout=120) == 0
     start = office.wait_for_starts(1)

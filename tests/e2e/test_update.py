@@ -6,16 +6,17 @@ import functools
 import hashlib
 import io
 import os
+import re
 import shutil
 import time
 import zipfile
 
 import pytest
 
-from conftest import (CHECK_PREFIX, DONE_TEXT, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION,
-                      EXTRACTION_FAILURE_TEXT, IDOK, INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_TEXT,
-                      START_BUTTON_ID, SUPPORT_DIR, UPDATER, check_requests, manifest, progress_position,
-                      status_text, wait_until)
+from conftest import (CHECK_PREFIX, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK,
+                      INSTALLATION_FAILURE_TEXT, INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_TEXT,
+                      START_BUTTON_ID, SUPPORT_DIR, UPDATER, check_requests, harness, manifest,
+                      progress_position, status_text, wait_until)
 
 OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
 NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
@@ -35,12 +36,26 @@ SLOW = dict(chunk_size=32768, delay=0.4)
 
 
 @functools.cache
-def package():
+def package(folder="", application=NEW_APPLICATION):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        archive.write(NEW_APPLICATION, "nirva_acc.exe")
-        archive.writestr(DATA_NAME, DATA)
+        archive.write(application, folder + "nirva_acc.exe")
+        archive.writestr(folder + DATA_NAME, DATA)
     return buffer.getvalue()
+
+
+def files(folder):
+    return {path.relative_to(folder).as_posix(): path.read_bytes() for path in folder.rglob("*") if path.is_file()}
+
+
+OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), DATA_NAME: b"the old release's ledger"}
+NEW_RELEASE = {"nirva_acc.exe": NEW_APPLICATION.read_bytes(), DATA_NAME: DATA}
+
+
+def install_old_release(office):
+    office.install_application("1234")
+    (office.folder / "NIRVA" / DATA_NAME).parent.mkdir()
+    (office.folder / "NIRVA" / DATA_NAME).write_bytes(OLD_RELEASE[DATA_NAME])
 
 
 def corrupt_package():
@@ -120,7 +135,8 @@ def test_start_button_installs_the_release_and_starts_it(office, server):
     office.install_application("1234")
     # The digest may come in either case.
     offer(server, sha256_text=sha256(package()).upper(), **SLOW)
-    office.start_updater()
+    trace = office.root / "fsync.log"
+    office.start_updater(tracer=["strace", "-f", "-qq", "-y", "-e", "trace=fsync", "-e", "signal=none", "-o", trace])
 
     window = start_update(office)
     office.press(window, START_BUTTON_ID)  # a second click must start nothing
@@ -133,6 +149,8 @@ def test_start_button_installs_the_release_and_starts_it(office, server):
     assert (office.folder / "nirva.zip").read_bytes() == package()
     assert_extracted_once_by_system_powershell(office)
     assert len(package_requests(server)) == 1
+    # Every new file reached the disk while it was still in the staging folder.
+    assert set(re.findall(r"fsync\(\d+</.*/office/update/(.*)>\) = 0", trace.read_text())) == set(NEW_RELEASE)
 
 
 def test_mandatory_release_installs_without_a_click(office, server):
@@ -218,56 +236,86 @@ def test_damaged_package_is_retried_then_fails_without_installing(office, server
     assert office.starts() == []
 
 
-def test_failed_extraction_puts_the_old_application_back(office, server):
-    office.install_application("1234")
+@pytest.mark.parametrize("data, text", [
+    pytest.param(corrupt_package(), EXTRACTION_FAILURE_TEXT, id="damaged-archive"),
+    pytest.param(package(folder="NIRVA/"), INSTALLATION_FAILURE_TEXT, id="program-one-folder-down"),
+    pytest.param(package(application=OLD_APPLICATION), INSTALLATION_FAILURE_TEXT, id="another-release"),
+])
+def test_failed_installation_puts_the_old_application_back_and_says_so(office, server, data, text):
+    install_old_release(office)
     server.check_body = manifest("2.0.0.0", url=PACKAGE_URL)
-    server.packages[PACKAGE_PATH] = dict(data=corrupt_package())
+    server.packages[PACKAGE_PATH] = dict(data=data)
     office.start_updater()
 
     start_update(office)
-    box = office.wait_for_message_box(EXTRACTION_FAILURE_TEXT)
+    box = office.wait_for_message_box(text)
 
     assert box["title"] == ERROR_CAPTION
     office.press(box, IDOK)
-    window = office.wait_for_status(DONE_TEXT)
+    window = office.wait_for_status(text)
     started = office.wait_for_starts(1)
     assert len(started) == 1
     assert started[0]["version"] == "1.2.3.4"
     assert started[0]["cwd"].endswith("\\office\\NIRVA")
-    folder = office.folder
-    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
-    assert not (folder / "update").exists()
-    assert not (folder / "NIRVA.bak").exists()
+    assert files(office.folder / "NIRVA") == OLD_RELEASE
+    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "nirva.zip"]
     assert len(office.powershell_runs()) == 1
     office.close(window)
     assert office.wait_for_exit() == 0
 
 
-def test_leftover_backup_and_staging_folders_do_not_block_the_update(office, server):
-    office.install_application("1234")
+@pytest.mark.parametrize("read_only", [False, True])
+def test_leftover_backup_and_staging_folders_do_not_block_the_update(office, server, read_only):
+    install_old_release(office)
     for leftover in ("NIRVA.bak", "update"):
         (office.folder / leftover / "junk").mkdir(parents=True)
         (office.folder / leftover / "junk" / "stale.txt").write_text("left over")
         (office.folder / leftover / "nirva_acc.exe").write_bytes(b"left over")
+    if read_only:
+        for path in [*office.folder.rglob("*.*"), office.folder / "update" / "junk"]:
+            path.chmod(0o555 if path.is_dir() else 0o444)
     offer(server)
     office.start_updater()
 
     start_update(office)
 
     assert_installed(office)
-    assert not (office.folder / "NIRVA" / "junk").exists()
-    assert not (office.folder / "NIRVA.bak" / "junk").exists()
+    assert files(office.folder / "NIRVA") == NEW_RELEASE
+    assert files(office.folder / "NIRVA.bak") == OLD_RELEASE
 
 
-def test_interrupted_installation_is_recovered_at_the_next_start(office, server):
+@pytest.mark.parametrize("held, released", [("NIRVA.bak", True), ("NIRVA", True), ("update", False)])
+def test_folder_in_use_is_waited_for_a_while(office, server, held, released):
+    install_old_release(office)
+    (office.folder / held).mkdir(exist_ok=True)
+    holding = office.hold(office.folder / held, 5000)
+    offer(server)
+    office.start_updater()
+
+    start_update(office)
+    office.wait_for_status(INSTALLING_TEXT)
+    if released:
+        holding.unlink()
+        assert_installed(office)
+        return
+    office.wait_for_message_box(INSTALLATION_FAILURE_TEXT, timeout=30)
+    assert files(office.folder / "NIRVA") == OLD_RELEASE
+    assert office.powershell_runs() == []
+
+
+@pytest.mark.parametrize("broken", [None, "data/ledger.txt"])
+def test_interrupted_installation_is_recovered_at_the_next_start(office, server, broken):
     office.install_application("1234", directory="NIRVA.bak")
+    if broken:
+        (office.folder / "NIRVA" / broken).parent.mkdir(parents=True)
+        (office.folder / "NIRVA" / broken).write_text("a release without its program")
     server.check_body = manifest("1.2.3.4")
     office.start_updater()
 
     assert office.wait_for_exit() == 0
     assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "1.2.3.4"]
-    assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
-    assert not (office.folder / "NIRVA.bak").exists()
+    assert files(office.folder / "NIRVA") == {"nirva_acc.exe": OLD_APPLICATION.read_bytes()}
+    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA"]
     started = office.wait_for_starts(1)
     assert started[0]["version"] == "1.2.3.4"
     assert started[0]["cwd"].endswith("\\office\\NIRVA")
@@ -351,3 +399,49 @@ def test_installation_cannot_be_interrupted(office, server, action):
 
     assert_installed(office)
     assert_extracted_once_by_system_powershell(office)
+
+
+@pytest.mark.parametrize("button", [START_BUTTON_ID, LATER_BUTTON_ID])
+def test_another_offices_copy_of_the_application_is_left_running(office, server, button):
+    office.install_application("1234")
+    office.install_application("1234", directory="../elsewhere/NIRVA")
+    other = office.start_application("window", directory="../elsewhere/NIRVA")
+    ours = office.start_application("window")
+    offer(server)
+    office.start_updater()
+
+    office.press(office.wait_for_main_window(), button)
+
+    assert office.wait_for_exit() == 0
+    office.wait_for_starts(3)
+    assert {"event": "close", "pid": ours["pid"]} in office.records()
+    assert [r["event"] for r in office.records() if r["pid"] == other["pid"]] == ["start"]
+    assert [w for w in office.windows() if w["class"] == "NirvaFakeApp" and w["pid"] == other["pid"]]
+
+
+# Where each crash leaves the office folder is told by the version the next
+# start finds installed.
+@pytest.mark.parametrize("step, installed_after_crash", [
+    ("stopped", "1.2.3.4"), ("cleaned", "1.2.3.4"), ("moved-aside", "1.2.3.4"), ("extracting", "1.2.3.4"),
+    ("extracted", "1.2.3.4"), ("swapped", "2.0.0.0"),
+])
+def test_crash_at_any_step_leaves_a_working_application(office, server, step, installed_after_crash):
+    install_old_release(office)
+    offer(server, mandatory=True)
+    office.start_updater({"NIRVA_CRASH_AT": step, "NIRVA_POWERSHELL_DELAY_MS": "1000"})
+    assert office.wait_for_exit() != 0
+    harness.stop_wine()  # the power goes with it
+    assert office.starts() == []
+    assert files(office.folder / "NIRVA") in (OLD_RELEASE, NEW_RELEASE) or (
+        not (office.folder / "NIRVA").exists() and files(office.folder / "NIRVA.bak") == OLD_RELEASE)
+
+    # The same release again, then a server with nothing newer.
+    for run, check_body in enumerate([server.check_body, manifest("1.2.3.4")], start=1):
+        server.check_body = check_body
+        office.start_updater()
+        assert office.wait_for_exit() == 0
+        assert office.wait_for_starts(run)[-1]["version"] == "2.0.0.0"
+        assert files(office.folder / "NIRVA") == NEW_RELEASE
+        assert files(office.folder / "NIRVA.bak") == OLD_RELEASE
+        assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+    assert [r["path"] for r in check_requests(server)][1] == CHECK_PREFIX + installed_after_crash

@@ -311,3 +311,26 @@ def test_updater_with_a_version_goes_to_the_package_root(release_folder, notes_f
     assert result.returncode == 0, result.stderr
     with zipfile.ZipFile(out / "nirva.zip") as archive:
         assert archive.read("nirva_updater.exe") == updater.read_bytes()
+
+
+def test_signed_manifest_verifies_with_the_printed_public_key_only(release_folder, notes_file, tmp_path):
+    keys = {}
+    for name in ("release", "other"):
+        keys[name] = tmp_path / f"{name}.pem"
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-out", keys[name]], check=True, capture_output=True)
+    out = tmp_path / "out"
+    assert build(release_folder, notes_file, out, "--signing-key", keys["release"]).returncode == 0
+    assert '"signature": "' in (out / "manifest.json").read_text(encoding="utf-8")
+    for name, returncode in (("release", 0), ("other", 1)):
+        public_key = run_tool("--print-public-key", keys[name]).stdout.strip()
+        assert len(public_key) == 128
+        result = run_tool("--check-manifest", out / "manifest.json", "--public-key", public_key)
+        assert result.returncode == returncode, result.stderr
+
+
+def test_signing_key_that_is_not_p256_is_refused(release_folder, notes_file, tmp_path):
+    key = tmp_path / "rsa.pem"
+    subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", key], check=True, capture_output=True)
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_file, out, "--signing-key", key), out, "not an ECDSA P-256")

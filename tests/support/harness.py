@@ -23,6 +23,8 @@ KEY_DIR = BUILD_DIR / "test-keys"
 WINE_RUN = BUILD_DIR / "wine-run"
 WINEPREFIX = BUILD_DIR / "wineprefix"
 UPDATER = BUILD_DIR / "nirva_updater.exe"
+# The same updater, believing only releases signed with the test release key.
+SIGNED_UPDATER = BUILD_DIR / "signed" / "nirva_updater.exe"
 RELEASE_TOOL = SOURCE_DIR / "tools" / "release" / "nirva_release.py"
 RENDER = SOURCE_DIR / "deploy" / "nginx" / "render.py"
 WINESERVER = "/usr/lib/wine/wineserver"

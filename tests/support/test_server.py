@@ -1,8 +1,11 @@
 """TLS stand-in for the update server, for end-to-end tests and demos.
 
 Imported: ``server = start(port, certfile, keyfile)`` serves in a background
-thread; tests change ``check_status``, ``check_body``, ``check_location`` and
-``packages`` while it runs, read ``requests`` and call ``stop()``.
+thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
+``check_delay`` (seconds before the answer), ``packages`` and ``redirects``
+(path -> Location of a 302) while it runs, may serve every connection after
+the first with another key (``use_key_after_first_connection``), read
+``requests`` and call ``stop()``.
 
 Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
 ``ETag``) as nginx does for static files. A package's ``data``, ``status``,
@@ -51,13 +54,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         owner = self.server.owner
-        if self.path.startswith(CHECK_PREFIX):
-            status, body = owner.check_status, owner.check_body
-            location = None
-            if 300 <= status < 400:
-                host = self.headers.get("Host") or f"{owner.host}:{owner.port}"
-                location = f"https://{host}{owner.check_location}"
-            self._answer(status, body, location=location)
+        if self.path in owner.redirects:
+            self._answer(302, b"moved", location=owner.redirects[self.path])
+        elif self.path.startswith(CHECK_PREFIX):
+            time.sleep(owner.check_delay)
+            self._answer(owner.check_status, owner.check_body, cut_at=owner.check_cut_at)
         elif self.path in owner.packages:
             self._answer_package(dict(PACKAGE_DEFAULTS, **owner.packages[self.path]))
         else:
@@ -117,6 +118,12 @@ def _nth(value, index):
     return value[min(index, len(value) - 1)] if isinstance(value, list) else value
 
 
+def _context(certfile, keyfile):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(certfile, keyfile)
+    return context
+
+
 class _TlsServer(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     daemon_threads = True
@@ -124,14 +131,19 @@ class _TlsServer(http.server.ThreadingHTTPServer):
     def __init__(self, owner, address, context):
         self.owner = owner
         self.context = context
+        self.later_context = None
+        self.connections = 0
         super().__init__(address, _Handler)
 
     # The handshake runs on the request's own thread so that a client that
     # stalls or rejects the certificate cannot block the accept loop.
     def finish_request(self, request, client_address):
         request.settimeout(_Handler.timeout)
+        with self.owner._lock:
+            context = self.later_context if self.connections and self.later_context else self.context
+            self.connections += 1
         try:
-            connection = self.context.wrap_socket(request, server_side=True)
+            connection = context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return
         try:
@@ -152,20 +164,24 @@ class UpdateServer:
     def __init__(self, port, certfile, keyfile, host):
         self.check_status = 200
         self.check_body = b""
-        self.check_location = "/api/marlix/moved"
+        self.check_cut_at = None
+        self.check_delay = 0.0
         self.packages = {}
+        self.redirects = {}
         self.requests = []
         self._lock = threading.Lock()
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(certfile, keyfile)
-        self._server = _TlsServer(self, (host, port), context)
+        self._server = _TlsServer(self, (host, port), _context(certfile, keyfile))
         self.host, self.port = self._server.server_address[:2]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
 
+    def use_key_after_first_connection(self, certfile, keyfile):
+        self._server.later_context = _context(certfile, keyfile)
+
     def _record(self, path, headers):
         record = {"path": path, "user_agent": headers.get("User-Agent"), "time": time.monotonic(),
-                  "range": headers.get("Range"), "if_range": headers.get("If-Range"), "status": None, "etag": None, "sent": 0}
+                  "range": headers.get("Range"), "if_range": headers.get("If-Range"), "status": None, "etag": None,
+                  "sent": 0}
         with self._lock:
             self.requests.append(record)
         return record

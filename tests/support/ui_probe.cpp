@@ -2,6 +2,9 @@
 //   ui_probe dump OUTFILE   JSON list of updater, dialog and fake application windows
 //   ui_probe click HWND ID  BM_CLICK to the child with that control id
 //   ui_probe close HWND     WM_CLOSE to the window
+//   ui_probe hold FILE MS   works in its current directory, which Windows then
+//                           will not rename or remove, until FILE (which it
+//                           makes) is deleted, and MS milliseconds more
 // Exit codes: 0 success, 1 dump file not written, 2 bad use or window not found.
 #include <windows.h>
 #include <commctrl.h>
@@ -94,6 +97,9 @@ std::string topLevelJson(HWND window) {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&children));
+    // Two points map as a rectangle, which also undoes right-to-left mirroring.
+    RECT clientOnScreen = clientRect;
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&clientOnScreen), 2);
     std::string childList = "[";
     for (const HWND child : children) {
         if (childList.size() > 1) childList += ',';
@@ -105,6 +111,7 @@ std::string topLevelJson(HWND window) {
         .number("pid", pid)
         .raw("window_rect", rectArray(windowRect))
         .raw("client_rect", rectArray(clientRect))
+        .raw("client_screen_rect", rectArray(clientOnScreen))
         .number("owner", handleNumber(GetWindow(window, GW_OWNER)))
         .raw("children", childList);
     return json.finish();
@@ -158,6 +165,14 @@ bool parseWindow(const wchar_t* text, HWND& window) {
     return IsWindow(window) != 0;
 }
 
+int hold(const wchar_t* signal, DWORD milliseconds) {
+    if (!OwnedFileHandle(CreateFileW(signal, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)))
+        return 1;
+    while (GetFileAttributesW(signal) != INVALID_FILE_ATTRIBUTES) Sleep(100);
+    Sleep(milliseconds);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -167,6 +182,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"close" && argc == 3 && parseWindow(argv[2], window))
         return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 2;
     std::uintptr_t id = 0;
+    if (command == L"hold" && argc == 4 && parseNumber(argv[3], id)) return hold(argv[2], static_cast<DWORD>(id));
     if (command == L"click" && argc == 4 && parseWindow(argv[2], window) && parseNumber(argv[3], id)) {
         const HWND button = GetDlgItem(window, static_cast<int>(id));
         return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 2;

@@ -5,6 +5,7 @@ import re
 import sys
 from pathlib import Path
 
+from . import signing
 from .pe_version import NoVersionResource, read_product_version
 from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, is_newer, parse_version, read_manifest
 
@@ -125,9 +126,10 @@ def misread_fields(text: str, intended: Manifest) -> list[str]:
             for key in KEYS if read_back.value(key) != intended.value(key)]
 
 
-def check_manifest_text(text: str) -> list[str]:
+def check_manifest_text(text: str, public_key: str | None = None) -> list[str]:
     """Problems of an existing manifest: what a JSON parser finds in it
-    against what the updater reads, then the field rules."""
+    against what the updater reads, then the field rules, then, given a
+    release public key, its signature as the updater checks it."""
     duplicates: list[str] = []
 
     def unique_pairs(pairs: list[tuple[str, object]]) -> dict[str, object]:
@@ -152,7 +154,18 @@ def check_manifest_text(text: str) -> list[str]:
     if problems:
         return problems
     intended = Manifest.from_keys({key: document[key] for key in KEYS})
-    return misread_fields(text, intended) or field_problems(intended)
+    problems = misread_fields(text, intended) or field_problems(intended)
+    if public_key is not None and not problems:
+        problems = signature_problems(read_manifest(text), public_key)
+    return problems
+
+
+def signature_problems(manifest: Manifest, public_key: str) -> list[str]:
+    if not manifest.signature:
+        return ["signature: missing"]
+    if not signing.verify(signing.canonical_message(manifest), manifest.signature, public_key):
+        return ["signature: does not verify with the public key over the values the updater reads"]
+    return []
 
 
 def format_parts(parts: tuple[int, ...]) -> str:

@@ -8,6 +8,7 @@ from pathlib import Path
 from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text, notes_from_file,
                      notes_problems, product_version_problems, updater_problems, url_problems,
                      version_problems)
+from . import signing
 from .package import publish
 from .reader import Manifest
 
@@ -56,9 +57,18 @@ that path, from its own update server; the host in the url is not contacted.
 Dates: releaseDate is YYYY-MM-DD (default: the upload day); uploadDate is
 YYYY-MM-DDTHH:MM:SSZ in UTC (default: now).
 
+With --signing-key KEY.pem (an ECDSA P-256 private key, kept on the offline
+release machine), the manifest gets a "signature": ECDSA over the SHA-256 of
+the values the updater reads (see tools/release/release_tool/signing.py), as
+r || s in base64. An updater built with NIRVA_RELEASE_PUBLIC_KEY installs only
+releases signed so. The tool verifies its own signature with the public key
+made from the private one before keeping the manifest. Signing and checking
+signatures need the openssl command line. --print-public-key KEY.pem prints the
+128 hexadecimal digits to build the updater with.
+
 With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
-above refuse.
+above refuse; with --public-key HEX also its signature.
 
 Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
@@ -82,10 +92,16 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="YYYY-MM-DDTHH:MM:SSZ, UTC")
     parser.add_argument("--updater", type=Path, metavar="FILE",
                         help=f"a newer {UPDATER_EXE} to put at the package root")
+    parser.add_argument("--signing-key", type=Path, metavar="KEY",
+                        help="ECDSA P-256 private key (PEM) that signs the manifest")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
                         help="check an existing manifest instead of building a release")
+    parser.add_argument("--public-key", metavar="HEX",
+                        help="with --check-manifest: the release public key its signature must verify with")
+    parser.add_argument("--print-public-key", type=Path, metavar="KEY",
+                        help="print the public key of a signing key as NIRVA_RELEASE_PUBLIC_KEY wants it")
     arguments = parser.parse_args(argv)
-    if arguments.check_manifest is None:
+    if arguments.check_manifest is None and arguments.print_public_key is None:
         missing = [name for name in ("folder", "version", "notes", "url", "out")
                    if getattr(arguments, name) is None]
         if missing:
@@ -101,14 +117,14 @@ def _date(text: str, pattern: str) -> str:
     return text
 
 
-def check_manifest_command(path: Path) -> None:
+def check_manifest_command(path: Path, public_key: str | None) -> None:
     try:
         text = path.read_bytes().decode("utf-8")
     except OSError as error:
         raise Refusal([f"cannot read {path}: {error.strerror}"])
     except UnicodeDecodeError as error:
         raise Refusal([f"{path} is not UTF-8 (byte {error.start})"])
-    problems = check_manifest_text(text)
+    problems = check_manifest_text(text, public_key)
     if problems:
         raise Refusal(problems)
     print(f"{path}: every field reads back exactly")
@@ -136,16 +152,22 @@ def release_command(arguments: argparse.Namespace) -> None:
         problems += product_version_problems(exe, arguments.version)
     if arguments.updater is not None:
         problems += updater_problems(arguments.updater)
+    if arguments.signing_key is not None:
+        try:
+            signing.public_key_hex(arguments.signing_key)
+        except signing.SigningError as error:
+            problems.append(f"signing key: {error}")
     if problems:
         raise Refusal(problems)
     upload_date = arguments.upload_date or datetime.datetime.now(datetime.timezone.utc).strftime(UPLOAD_DATE_FORMAT)
     manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
                         release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
                         mandatory=arguments.mandatory)
-    manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater)
+    manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key)
     print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
     print(f"{manifest_path} (version {manifest.version}, "
-          f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date})")
+          f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date}"
+          f"{', signed' if manifest.signature else ''})")
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -153,10 +175,15 @@ def main(argv: list[str] | None = None) -> int:
     sys.stdout.reconfigure(errors="backslashreplace")
     arguments = parse_arguments(argv)
     try:
-        if arguments.check_manifest is not None:
-            check_manifest_command(arguments.check_manifest)
+        if arguments.print_public_key is not None:
+            print(signing.public_key_hex(arguments.print_public_key))
+        elif arguments.check_manifest is not None:
+            check_manifest_command(arguments.check_manifest, arguments.public_key)
         else:
             release_command(arguments)
+    except signing.SigningError as error:
+        print(f"refused: {error}", file=sys.stderr)
+        return 1
     except Refusal as refusal:
         for problem in refusal.problems:
             print(f"refused: {problem}", file=sys.stderr)

@@ -6,8 +6,9 @@ import re
 import zipfile
 from pathlib import Path
 
-from .checks import UPDATER_EXE, Refusal, misread_fields
-from .reader import Manifest
+from . import signing
+from .checks import UPDATER_EXE, Refusal, misread_fields, signature_problems
+from .reader import Manifest, read_manifest
 
 PACKAGE_NAME = "nirva.zip"
 MANIFEST_NAME = "manifest.json"
@@ -17,7 +18,7 @@ MSDOS_ARCHIVE_ATTRIBUTE = 0x20
 
 # Notes go last: a notes text equal to a key's name (say, just "url") would
 # otherwise stand before that key and catch the updater's search for it.
-WRITE_ORDER = ("version", "url", "sha256", "releaseDate", "uploadDate", "mandatory", "notes")
+WRITE_ORDER = ("version", "url", "sha256", "releaseDate", "uploadDate", "mandatory", "signature", "notes")
 
 
 def release_entries(folder: Path) -> list[str]:
@@ -101,12 +102,15 @@ def render_manifest(manifest: Manifest) -> str:
     lines = []
     for key in WRITE_ORDER:
         value = manifest.value(key)
+        if key == "signature" and not value:
+            continue
         rendered = ("true" if value else "false") if key == "mandatory" else f'"{value}"'
         lines.append(f'  "{key}": {rendered}')
     return "{\n" + ",\n".join(lines) + "\n}\n"
 
 
-def verify_output(package: Path, manifest_path: Path, manifest: Manifest, entries: list[str]) -> list[str]:
+def verify_output(package: Path, manifest_path: Path, manifest: Manifest, entries: list[str],
+                  signing_key: Path | None) -> list[str]:
     problems = []
     with zipfile.ZipFile(package) as archive:
         if archive.namelist() != entries or archive.testzip() is not None:
@@ -114,7 +118,11 @@ def verify_output(package: Path, manifest_path: Path, manifest: Manifest, entrie
     raw = manifest_path.read_bytes()
     if raw.startswith(b"\xef\xbb\xbf"):
         problems.append(f"{MANIFEST_NAME}: starts with a byte-order mark")
-    return problems + misread_fields(raw.decode("utf-8"), manifest)
+    problems += misread_fields(raw.decode("utf-8"), manifest)
+    if signing_key is not None and not problems:
+        # Checked with the public key made from the private one, on what the updater reads back.
+        problems += signature_problems(read_manifest(raw.decode("utf-8")), signing.public_key_hex(signing_key))
+    return problems
 
 
 def package_sources(folder: Path, updater: Path | None) -> dict[str, Path | None]:
@@ -130,8 +138,8 @@ def package_sources(folder: Path, updater: Path | None) -> dict[str, Path | None
     return dict(sorted(sources.items()))
 
 
-def publish(folder: Path, manifest: Manifest, out_dir: Path,
-            updater: Path | None = None) -> tuple[Manifest, Path, Path]:
+def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | None = None,
+            signing_key: Path | None = None) -> tuple[Manifest, Path, Path]:
     """Writes the package and the manifest with its sha256 into out_dir; on
     any problem nothing new is left there."""
     out_dir.mkdir(parents=True, exist_ok=True)
@@ -143,8 +151,11 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path,
     try:
         write_package(sources, parts[package])
         manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]))
+        if signing_key is not None:
+            manifest = dataclasses.replace(
+                manifest, signature=signing.sign(signing.canonical_message(manifest), signing_key))
         parts[manifest_path].write_bytes(render_manifest(manifest).encode("utf-8"))
-        problems = verify_output(parts[package], parts[manifest_path], manifest, entries)
+        problems = verify_output(parts[package], parts[manifest_path], manifest, entries, signing_key)
         if problems:
             raise Refusal(problems)
         for final, part in parts.items():

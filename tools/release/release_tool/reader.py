@@ -23,13 +23,15 @@ class Manifest:
     release_date: str
     upload_date: str
     mandatory: bool
+    # Not one of the signed values: the signature over them (see signing.py).
+    signature: str = ""
 
     def value(self, key: str) -> str | bool:
-        return getattr(self, KEYS[key])
+        return getattr(self, KEYS.get(key, key))
 
     @classmethod
     def from_keys(cls, values: dict[str, Any]) -> "Manifest":
-        return cls(**{KEYS[key]: value for key, value in values.items()})
+        return cls(**{KEYS.get(key, key): value for key, value in values.items()})
 
 
 # Each JSON key with the Manifest attribute it fills, in the order the
@@ -63,7 +65,7 @@ def manifest_value(text: str, key: str) -> str:
 def read_manifest(text: str) -> Manifest:
     values: dict[str, str | bool] = {key: manifest_value(text, key) for key in KEYS}
     values["mandatory"] = values["mandatory"] == "true"
-    return Manifest.from_keys(values)
+    return Manifest.from_keys(values | {"signature": manifest_value(text, "signature")})
 
 
 def parse_version(text: str) -> tuple[int, ...]:

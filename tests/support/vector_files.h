@@ -17,11 +17,15 @@
 #error "NIRVA_VECTOR_DIR must be the vector directory as a wide string literal"
 #endif
 
-// A vector file's text, decoded the way the updater decodes a response body.
-inline std::wstring readVectorText(const std::wstring& relativePath) {
+inline std::string readVectorBytes(const std::wstring& relativePath) {
     std::ifstream file(std::filesystem::path(NIRVA_VECTOR_DIR) / relativePath, std::ios::binary);
     EXPECT_TRUE(file.is_open()) << "cannot open vector " << testing::PrintToString(relativePath);
-    return decodeUtf8({std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A vector file's text, decoded the way the updater decodes a response body.
+inline std::wstring readVectorText(const std::wstring& relativePath) {
+    return decodeUtf8(readVectorBytes(relativePath));
 }
 
 // The tab-separated rows of a vector file, without its comment lines.
@@ -44,4 +48,15 @@ inline std::vector<std::vector<std::wstring>> readVectorRows(const std::wstring&
         rows.back().resize(columns);
     }
     return rows;
+}
+
+// Bytes as lower-case hexadecimal digits, as the vector files write them.
+inline std::string hexText(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : bytes) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
 }

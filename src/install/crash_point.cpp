@@ -1,0 +1,26 @@
+#ifdef NIRVA_CRASH_POINTS
+
+#include "install/crash_point.h"
+
+#include <windows.h>
+
+#include <iterator>
+
+namespace {
+
+// In the order of CrashStep.
+constexpr const wchar_t* kStepNames[] = {L"stopped", L"cleaned", L"moved-aside", L"extracting", L"extracted",
+                                         L"swapped"};
+constexpr UINT kCrashExitCode = 3;
+
+}  // namespace
+
+void crashPointReached(CrashStep step) {
+    wchar_t wanted[16];
+    const DWORD length = GetEnvironmentVariableW(L"NIRVA_CRASH_AT", wanted, std::size(wanted));
+    if (length > 0 && length < std::size(wanted) && lstrcmpW(wanted, kStepNames[static_cast<int>(step)]) == 0) {
+        TerminateProcess(GetCurrentProcess(), kCrashExitCode);
+    }
+}
+
+#endif

@@ -1,0 +1,100 @@
+// The central-directory reader against zips made by Python's zipfile and by
+// the release tool, some damaged on purpose (tests/vectors/zip/make_vectors.py).
+#include "download/delta_plan.h"
+#include "download/zip_directory.h"
+#include "vector_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+std::span<const std::uint8_t> bytesOf(const std::string& data) {
+    return {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
+}
+
+std::wstring listing(const ZipDirectory& directory) {
+    std::wstring text;
+    for (const ZipEntry& entry : directory.entries) {
+        text += decodeUtf8(entry.name) + L"\t" + std::to_wstring(entry.crc32) + L"\t" +
+                std::to_wstring(entry.compressedSize) + L"\t" + std::to_wstring(entry.uncompressedSize) + L"\t" +
+                std::to_wstring(entry.method) + L"\t" + std::to_wstring(entry.start) + L"\t" +
+                std::to_wstring(entry.end) + L"\n";
+    }
+    return text;
+}
+
+TEST(ReadZipTail, FindsEveryEntryOrRefusesTheArchive) {
+    int vectors = 0;
+    for (const auto& file : std::filesystem::directory_iterator(std::filesystem::path(NIRVA_VECTOR_DIR) / L"zip")) {
+        if (file.path().extension() != L".zip") {
+            continue;
+        }
+        ++vectors;
+        const std::wstring name = file.path().stem().wstring();
+        const std::string zip = readVectorBytes(L"zip\\" + name + L".zip");
+        const std::wstring expected = readVectorText(L"zip\\" + name + L".tsv");
+        const ZipTailReading reading = readZipTail(bytesOf(zip), zip.size());
+        EXPECT_EQ(reading.directory ? listing(*reading.directory) : L"refused\n", expected)
+            << testing::PrintToString(name);
+    }
+    EXPECT_GE(vectors, 10);
+}
+
+TEST(ReadZipTail, AsksForTheWholeDirectoryWhenTheTailIsShort) {
+    const std::string zip = readVectorBytes(L"zip\\release_tool.zip");
+    // The end record alone: it tells where the directory starts.
+    const ZipTailReading first = readZipTail(bytesOf(zip).last(22), zip.size());
+    ASSERT_FALSE(first.directory);
+    ASSERT_GT(first.neededTailLength, 22u);
+    const ZipTailReading second = readZipTail(bytesOf(zip).last(first.neededTailLength), zip.size());
+    ASSERT_TRUE(second.directory);
+    EXPECT_EQ(second.directory->directoryStart, zip.size() - first.neededTailLength);
+}
+
+ZipEntry entry(const char* name, std::uint32_t crc, std::uint64_t start, std::uint64_t size) {
+    return {name, crc, static_cast<std::uint32_t>(size - 40), 1000, 8, start, start + size};
+}
+
+struct PlanCase {
+    const char* what;
+    std::vector<ZipEntry> oldEntries;
+    std::vector<ZipEntry> newEntries;
+    std::vector<RebuildStep> steps;
+};
+
+TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
+    const std::uint64_t big = 200000;
+    const PlanCase cases[] = {
+        {"one changed among many",
+         {entry("a", 1, 0, big), entry("b", 2, big, 50), entry("c", 3, big + 50, big)},
+         {entry("a", 1, 0, big), entry("b", 9, big, 60), entry("c", 3, big + 60, big)},
+         {{true, 0, big}, {false, big, 60}, {true, big + 50, big}}},
+        {"renamed, reordered, added and removed",
+         {entry("a", 1, 0, big), entry("gone", 5, big, 100), entry("b", 2, big + 100, big)},
+         {entry("b", 2, 0, big), entry("new", 7, big, 100), entry("a2", 1, big + 100, big)},
+         {{true, big + 100, big}, {false, big, 100 + big}}},
+        {"short copy between two fetches is fetched with them",
+         {entry("x", 4, 0, 1000)},
+         {entry("a", 1, 0, big), entry("x", 4, big, 1000), entry("b", 2, big + 1000, big)},
+         {{false, 0, 2 * big + 1000}}},
+        {"same content but another length on disk",
+         {entry("a", 1, 0, big)},
+         {ZipEntry{"a", 1, big - 40, 1000, 8, 0, big + 8}},
+         {{false, 0, big + 8}}},
+    };
+    for (const PlanCase& c : cases) {
+        ZipDirectory oldPackage{0, 0, c.oldEntries};
+        ZipDirectory newPackage{0, 0, c.newEntries};
+        const std::vector<RebuildStep> steps = planRebuild(oldPackage, newPackage);
+        ASSERT_EQ(steps.size(), c.steps.size()) << c.what;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(steps[i].fromOldPackage, c.steps[i].fromOldPackage) << c.what << ", step " << i;
+            EXPECT_EQ(steps[i].sourceOffset, c.steps[i].sourceOffset) << c.what << ", step " << i;
+            EXPECT_EQ(steps[i].length, c.steps[i].length) << c.what << ", step " << i;
+        }
+    }
+}
+
+}  // namespace
