@@ -37,8 +37,8 @@ def path_of(url):
     return "/" + url.split("/", 3)[3]
 
 
-def offer(server, sha256_text="", url=PACKAGE_URL, version="2.0.0.0", **options):
-    server.check_body = manifest(version, url=url, sha256=sha256_text)
+def offer(server, sha256_text="", url=PACKAGE_URL, **options):
+    server.check_body = manifest("2.0.0.0", url=url, sha256=sha256_text)
     server.packages[path_of(url)] = {"data": package(), **options}
 
 
@@ -113,9 +113,10 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
     if same_release:
         server.packages[path_of(url)]["delay"] = 0
     else:
-        # The old bytes are dropped at once; the new release's resume on their own.
+        # Another package of the release: the old bytes are dropped at once,
+        # the new ones resume on their own.
         url, expected = PACKAGE_URL.replace("2.0", "2.0.1"), [(None, 200), (rest_from(FIFTH), 206)]
-        offer(server, sha256(package()), url=url, version="2.0.0.1", cut_at=[FIFTH, None])
+        offer(server, sha256(package()), url=url, cut_at=[FIFTH, None])
     office.start_updater()
     start_update(office)
 
