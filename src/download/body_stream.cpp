@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -13,7 +14,9 @@ constexpr size_t kPieceCount = 8;
 // once per piece rather than once per record.
 constexpr DWORD kPieceBytes = 256 * 1024;
 // On a slow link a piece is handed on before it is full, so that the window
-// still moves several times a second.
+// still moves several times a second; but not before this long, so that a
+// burst that came along with the headers is never divided by the instant it
+// took to read it, which showed thousands of KB/s on a link of 32.
 constexpr auto kHandOnAfter = std::chrono::milliseconds(100);
 
 struct Piece {
@@ -27,7 +30,7 @@ struct Piece {
 struct Pipeline {
     HINTERNET request;
     PartialFile& partial;
-    std::chrono::steady_clock::time_point askedAt;
+    std::chrono::steady_clock::time_point start;
     const ProgressSink& reportProgress;
     std::array<Piece, kPieceCount> pieces;
     SRWLOCK lock = SRWLOCK_INIT;
@@ -94,7 +97,7 @@ DWORD WINAPI writePieces(LPVOID parameter) {
             piece.length == 0 || appendToPartial(pipeline.partial, piece.bytes.data(), piece.length);
         if (written && piece.length != 0) {
             const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - pipeline.askedAt).count();
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - pipeline.start).count();
             pipeline.reportProgress(computeProgress(pipeline.partial.kept, pipeline.partial.record.total,
                                                     pipeline.partial.kept - keptBefore, elapsed));
         }
@@ -108,9 +111,8 @@ DWORD WINAPI writePieces(LPVOID parameter) {
 
 }  // namespace
 
-bool streamBody(HINTERNET request, PartialFile& partial, std::chrono::steady_clock::time_point askedAt,
-                const ProgressSink& reportProgress) {
-    Pipeline pipeline{request, partial, askedAt, reportProgress, {}};
+bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress) {
+    Pipeline pipeline{request, partial, std::chrono::steady_clock::now(), reportProgress, {}};
     for (Piece& piece : pipeline.pieces) {
         piece.bytes.resize(kPieceBytes);
     }

@@ -6,8 +6,6 @@
 #include "net/connection.h"
 #include "net/request_path.h"
 
-#include <chrono>
-
 namespace {
 
 constexpr DWORD kPauseAfterFailedAttemptMs = 1000;
@@ -57,15 +55,12 @@ bool downloadAttempt(Download& download) {
         return false;
     }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
-    // The speed counts from the request, not from the first byte read: the
-    // server may have sent a burst along with the headers.
-    const auto askedAt = std::chrono::steady_clock::now();
     PinnedExchange exchange;
     if (!sendPinnedRequest(download.requestPath, Timeouts::Download, exchange, headers) ||
         !prepareForAnswer(download, exchange.request.get())) {
         return false;
     }
-    const bool ended = streamBody(exchange.request.get(), partial, askedAt, download.reportProgress);
+    const bool ended = streamBody(exchange.request.get(), partial, download.reportProgress);
     flushPartial(partial);
     const std::uint64_t total = partial.record.total;
     if (total != 0 && partial.kept > total) {

@@ -4,6 +4,7 @@ only whole and, with a digest, verified."""
 
 import functools
 import io
+import re
 import zipfile
 
 import pytest
@@ -11,7 +12,7 @@ import pytest
 import harness
 from conftest import DOWNLOAD_FAILED_TEXT, manifest, wait_until
 from test_update import (DATA, DATA_NAME, NEW_APPLICATION, PACKAGE_URL, assert_installed, package, sha256,
-                         start_update)
+                         start_update, watch_until_exit)
 
 PARTIAL = "nirva.zip.partial"
 RECORD = "nirva.zip.partial.record"
@@ -124,3 +125,19 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
     assert_only_package_left(office, package())
     sent = assert_resumed_as(server, url, expected)
     assert not same_release or sent <= 1.1 * len(package())
+
+
+def test_progress_counts_kept_bytes_and_shows_the_links_speed(office, server):
+    # 16 KiB a second, the first 16 KiB of each answer along with its headers.
+    office.install_application("1234")
+    offer(server, sha256(package()), cut_at=[FIFTH, None], chunk_size=16384, delay=1.0)
+    office.start_updater()
+    start_update(office)
+
+    seen = watch_until_exit(office)
+
+    assert_installed(office)
+    positions = [position for _, position in seen]
+    assert positions == sorted(positions) and max(positions) == 100
+    speeds = [int(re.findall(r"\d+", text)[1]) for text, _ in seen if "KB/s" in text]
+    assert speeds and max(speeds) <= 4 * 16
