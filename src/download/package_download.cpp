@@ -54,6 +54,11 @@ bool downloadAttempt(Download& download) {
     if (!partial.file) {
         return false;
     }
+    // What an earlier attempt left may no longer be worth continuing: the
+    // answer that began it may have named no total, and no validator.
+    if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, download.url, partial.record.sha256)) {
+        discardPartial(partial);
+    }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     PinnedExchange exchange;
     if (!sendPinnedRequest(download.requestPath, Timeouts::Download, exchange, headers) ||

@@ -67,6 +67,8 @@ def assert_only_package_left(office, data):
                  package, 1.1, id="every-response-cut-after-a-fifth"),
     pytest.param(dict(cut_at=[FIFTH, None], ignore_ranges=True), None,
                  [(None, 200), (rest_from(FIFTH), 200)], package, None, id="ranges-ignored"),
+    pytest.param(dict(cut_at=[FIFTH, None], etag=""), None,
+                 [(None, 200), (None, 200)], package, None, id="nothing-vouches-for-the-kept-bytes"),
     pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), None,
                  [(None, 200), (rest_from(FIFTH), 200)], repacked, None, id="file-changed"),
     pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), repacked,
