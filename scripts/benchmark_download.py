@@ -48,6 +48,8 @@ def nginx_server(package):
 
 
 def measure(server, package, digest):
+    """One row per round: updater seconds, plain seconds, the same download
+    without a digest, and the processor seconds of the first two."""
     with server(package) as path:
         result = subprocess.run([str(harness.WINE_RUN), str(harness.SUPPORT_DIR / "download_bench.exe"),
                                  "https://updates.example" + path, "bench.zip", digest, str(ROUNDS)],
@@ -55,11 +57,10 @@ def measure(server, package, digest):
     lines = result.stdout.replace("\r", "").splitlines()
     if result.returncode != 0:
         raise RuntimeError("download_bench failed:\n" + "\n".join(lines) + result.stderr[-2000:])
-    pairs = [dict(item.split("=") for item in line.split()) for line in lines if line.startswith("round=")]
     facts = dict(line.split("=") for line in lines if "=" in line and not line.startswith("round="))
-    facts["cpu"] = [(float(p["updater_cpu_s"]), float(p["plain_cpu_s"])) for p in pairs]
-    facts["undigested"] = [float(p["undigested_s"]) for p in pairs]
-    return [(float(p["updater_s"]), float(p["plain_s"])) for p in pairs], facts
+    keys = ("updater_s", "plain_s", "undigested_s", "updater_cpu_s", "plain_cpu_s")
+    rounds = [dict(item.split("=") for item in line.split()) for line in lines if line.startswith("round=")]
+    return [[float(r[key]) for key in keys] for r in rounds], facts
 
 
 def main(sizes):
@@ -71,16 +72,15 @@ def main(sizes):
             package.write_bytes(os.urandom(size * 1048576))
         digest = hashlib.sha256(package.read_bytes()).hexdigest()
         for name, server in (("python", python_server), ("nginx", nginx_server)):
-            pairs, facts = measure(server, package, digest)
-            print(f"== {size} MB from {name}: updater / plain seconds, A B A B ...")
-            print("   " + "  ".join(f"{a:.2f}/{b:.2f}" for a, b in pairs))
-            print("   processor seconds of the updater's process: " + "  ".join(f"{a:.2f}/{b:.2f}" for a, b in facts["cpu"]))
-            summary.append((size, name, statistics.median(a for a, _ in pairs),
-                            statistics.median(b for _, b in pairs), statistics.median(b / a for a, b in pairs),
-                            statistics.median(b / u for (_, b), u in zip(pairs, facts["undigested"])),
+            rounds, facts = measure(server, package, digest)
+            print(f"== {size} MB from {name}, per round: updater/plain seconds (no digest; processor seconds)")
+            print("\n".join(f"   {a:.3f}/{b:.3f} ({u:.3f}; {ca:.2f}/{cb:.2f})" for a, b, u, ca, cb in rounds))
+            median = statistics.median
+            summary.append((size, name, median(r[0] for r in rounds), median(r[1] for r in rounds),
+                            median(r[1] / r[0] for r in rounds), median(r[1] / r[2] for r in rounds),
                             facts["progress_messages"], facts["last_percentage"], facts["peak_working_set_mb"]))
     print(f"\n{'MB':>4} {'server':>7} {'updater s':>10} {'plain s':>8} {'ratio':>6} {'no digest':>10}"
-          f" {'messages':>9} {'last %':>7} {'peak MB':>8}   (medians of {ROUNDS} pairs)")
+          f" {'messages':>9} {'last %':>7} {'peak MB':>8}   (medians of {ROUNDS} rounds)")
     for row in summary:
         print("{:>4} {:>7} {:>10.3f} {:>8.3f} {:>6.2f} {:>10.2f} {:>9} {:>7} {:>8}".format(*row))
 

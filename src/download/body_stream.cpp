@@ -51,10 +51,12 @@ bool waitFor(Pipeline& pipeline, Condition condition) {
     return failed;
 }
 
-void changeFilled(Pipeline& pipeline, int change, bool failed) {
+// A piece changes hands: filled by the reader, or emptied (or not, when
+// the write failed) by the writer.
+void handOver(Pipeline& pipeline, bool filledOne, bool writeFailed) {
     AcquireSRWLockExclusive(&pipeline.lock);
-    pipeline.filled += change;
-    pipeline.writeFailed = pipeline.writeFailed || failed;
+    pipeline.filled = filledOne ? pipeline.filled + 1 : pipeline.filled - 1;
+    pipeline.writeFailed = pipeline.writeFailed || writeFailed;
     ReleaseSRWLockExclusive(&pipeline.lock);
     WakeAllConditionVariable(&pipeline.changed);
 }
@@ -102,7 +104,7 @@ DWORD WINAPI writePieces(LPVOID parameter) {
                                                     pipeline.partial.kept - keptBefore, elapsed));
         }
         const bool last = piece.last;
-        changeFilled(pipeline, -1, !written);
+        handOver(pipeline, false, !written);
         if (!written || last) {
             return 0;
         }
@@ -127,7 +129,7 @@ bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& rep
         }
         Piece& piece = pipeline.pieces[index];
         readsSucceeded = fillPiece(request, piece);
-        changeFilled(pipeline, 1, false);
+        handOver(pipeline, true, false);
         if (piece.last) {
             break;
         }

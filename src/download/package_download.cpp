@@ -25,10 +25,10 @@ struct Download {
 bool prepareForAnswer(Download& download, HINTERNET request) {
     PartialFile& partial = download.partial;
     const DWORD status = queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE);
-    const std::wstring validator =
-        chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG), queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
-    switch (judgeAnswer(status, partial.kept, partial.record, queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE),
-                        validator)) {
+    const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
+                                                   queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
+    const std::wstring contentRange = queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
+    switch (judgeAnswer(status, partial.kept, partial.record, contentRange, validator)) {
         case AnswerUse::WholeFile:
             return restartPartial(partial, PartialRecord{download.url, partial.record.sha256,
                                                          queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH),

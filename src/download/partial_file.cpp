@@ -30,6 +30,13 @@ bool hashBytes(PartialFile& partial, const unsigned char* bytes, DWORD count) {
     return !partial.hash || BCryptHashData(partial.hash.get(), const_cast<PUCHAR>(bytes), count, 0) == 0;
 }
 
+bool hashMatches(PartialFile& partial, const Sha256Digest& expected) {
+    Sha256Digest actual{};
+    return partial.hash &&
+           BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) == 0 &&
+           actual == expected;
+}
+
 bool truncateTo(HANDLE file, std::uint64_t length) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(length);
@@ -130,11 +137,9 @@ bool restartPartial(PartialFile& partial, const PartialRecord& record) {
 
 bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
     DWORD written = 0;
-    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count) {
+    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
+        !hashBytes(partial, bytes, count)) {
         truncateTo(partial.file.get(), partial.kept);
-        return false;
-    }
-    if (!hashBytes(partial, bytes, count)) {
         return false;
     }
     partial.kept += count;
@@ -170,12 +175,7 @@ void discardPartial(PartialFile& partial) {
 bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
                    const std::wstring& packagePath) {
     if (!partial.verified) {
-        Sha256Digest actual{};
-        const bool matches =
-            !digest || (BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) ==
-                            0 &&
-                        actual == *digest);
-        if (!matches) {
+        if (digest && !hashMatches(partial, *digest)) {
             // The finished hash is spent; the next attempt starts a new one.
             discardPartial(partial);
             startHash(partial);
@@ -186,7 +186,8 @@ bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& dige
         partial.verified = true;
     }
     // The package's name is given to the complete file in one step.
-    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return false;
     }
     DeleteFileW(partial.recordPath.c_str());

@@ -86,7 +86,8 @@ double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
         return -1;
     }
-    const OwnedFileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(
+        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return -1;
     }
@@ -108,7 +109,9 @@ double plainReadLoop(const std::wstring& path, const std::wstring& target) {
 double processorSeconds() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto ticks = [](FILETIME time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; };
+    const auto ticks = [](FILETIME time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
     return (ticks(kernel) + ticks(user)) / 1e7;
 }
 
