@@ -3,6 +3,7 @@
 #include "common/layout.h"
 #include "common/owned_handles.h"
 #include "common/texts.h"
+#include "download/partial_file.h"
 #include "install/installation.h"
 #include "install/self_update.h"
 #include "ui/main_window.h"
@@ -103,6 +104,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const VersionNumber latest = parseVersion(updateRecord.version);
     updateRecord.updateAvailable = isNewerVersion(latest, installed);
     if (!updateRecord.updateAvailable) {
+        removePartialDownload(kPackageFile);
         launchApplication(kApplicationExe, L"");
         ExitProcess(0);
     }

@@ -20,6 +20,11 @@ inline constexpr wchar_t kStagedExe[] = L"update\\nirva_acc.exe";
 inline constexpr wchar_t kDiscardDirectory[] = L"NIRVA.discard";
 // The downloaded package.
 inline constexpr wchar_t kPackageFile[] = L"nirva.zip";
+// Beside a package while it downloads: the bytes received so far, and the
+// record of what they are, so that a later attempt or start asks only for
+// the rest. A package name with the first suffix is never taken for a package.
+inline constexpr wchar_t kPartialSuffix[] = L".partial";
+inline constexpr wchar_t kPartialRecordSuffix[] = L".partial.record";
 
 // A release may carry a newer updater here; it replaces the running one.
 inline constexpr wchar_t kReleasedUpdater[] = L"NIRVA\\nirva_updater.exe";

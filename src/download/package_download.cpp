@@ -1,121 +1,104 @@
 #include "download/package_download.h"
 
+#include "download/body_stream.h"
+#include "download/partial_file.h"
+#include "download/resume.h"
 #include "net/connection.h"
 #include "net/request_path.h"
 
-#include <chrono>
-#include <vector>
-
 namespace {
 
-constexpr int kDownloadAttempts = 3;
 constexpr DWORD kPauseAfterFailedAttemptMs = 1000;
 
-// Hashes the body as it is written, so the file is never read back.
-struct PackageHash {
-    OwnedAlgorithmProvider algorithm;
-    OwnedHash hash;
+struct Download {
+    std::wstring url;
+    std::wstring requestPath;
+    std::wstring packagePath;
+    const std::optional<Sha256Digest>& expectedDigest;
+    const ProgressSink& reportProgress;
+    PartialFile partial;
 };
 
-bool startPackageHash(PackageHash& packageHash) {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-        return false;
+// Makes the partial file hold the start of the body about to be read: the
+// kept bytes when the answer continues them, nothing when it is the whole
+// file. False when the answer brings no package bytes.
+bool prepareForAnswer(Download& download, HINTERNET request) {
+    PartialFile& partial = download.partial;
+    const DWORD status = queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE);
+    const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
+                                                   queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
+    const std::wstring contentRange = queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
+    switch (judgeAnswer(status, partial.kept, partial.record, contentRange, validator)) {
+        case AnswerUse::WholeFile:
+            return restartPartial(partial, PartialRecord{download.url, partial.record.sha256,
+                                                         queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH),
+                                                         validator});
+        case AnswerUse::Continue:
+            return true;
+        case AnswerUse::Discard:
+            discardPartial(partial);
+            return false;
+        case AnswerUse::Fail:
+            return false;
     }
-    packageHash.algorithm.reset(algorithm);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) {
-        return false;
-    }
-    packageHash.hash.reset(hash);
-    return true;
+    return false;
 }
 
-bool hashMatches(PackageHash& packageHash, const Sha256Digest& expected) {
-    Sha256Digest actual{};
-    return BCryptFinishHash(packageHash.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) == 0 &&
-           actual == expected;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Copies the body to the file chunk by chunk. A body that breaks off, a
-// failed or short write, a body shorter than announced or a digest mismatch
-// makes the attempt fail: a package cut short must never be installed.
-bool streamBodyToFile(HINTERNET request, HANDLE file, DWORD announced,
-                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
-    PackageHash packageHash;
-    if (expectedDigest && !startPackageHash(packageHash)) {
+// One request for what is missing. True only when the package is complete,
+// verified and in place.
+bool downloadAttempt(Download& download) {
+    PartialFile& partial = download.partial;
+    if (partial.verified) {
+        return finishPartial(partial, download.expectedDigest, download.packagePath);
+    }
+    if (!partial.file) {
         return false;
     }
-    const auto start = std::chrono::steady_clock::now();
-    DWORD received = 0;
-    for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            return false;
-        }
-        if (available == 0) {
-            break;
-        }
-        std::vector<unsigned char> chunk(available, 0);
-        DWORD bytesRead = 0;
-        if (!WinHttpReadData(request, chunk.data(), available, &bytesRead)) {
-            return false;
-        }
-        DWORD bytesWritten = 0;
-        if (!WriteFile(file, chunk.data(), bytesRead, &bytesWritten, nullptr) || bytesWritten != bytesRead) {
-            return false;
-        }
-        if (expectedDigest && BCryptHashData(packageHash.hash.get(), chunk.data(), bytesRead, 0) != 0) {
-            return false;
-        }
-        received += bytesRead;
-        reportProgress(computeProgress(received, announced, secondsSince(start)));
+    // What an earlier attempt left may no longer be worth continuing: the
+    // answer that began it may have named no total, and no validator.
+    if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, download.url, partial.record.sha256)) {
+        discardPartial(partial);
     }
-    if (announced != 0 && received < announced) {
-        return false;
-    }
-    return !expectedDigest || hashMatches(packageHash, *expectedDigest);
-}
-
-bool downloadAttempt(const std::wstring& requestPath, const std::wstring& targetPath,
-                     const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
+    const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     PinnedExchange exchange;
-    if (!sendPinnedRequest(requestPath, Timeouts::Download, exchange)) {
+    if (!sendPinnedRequest(download.requestPath, Timeouts::Download, exchange, headers) ||
+        !prepareForAnswer(download, exchange.request.get())) {
         return false;
     }
-    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kHttpStatusOk) {
+    const bool ended = streamBody(exchange.request.get(), partial, download.reportProgress);
+    flushPartial(partial);
+    const std::uint64_t total = partial.record.total;
+    if (total != 0 && partial.kept > total) {
+        discardPartial(partial);
         return false;
     }
-    const DWORD announced = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
-    OwnedFileHandle file(CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return false;
-    }
-    const bool complete =
-        streamBodyToFile(exchange.request.get(), file.get(), announced, expectedDigest, reportProgress);
-    file.reset();
-    if (!complete) {
-        // A partial package is of no use to anyone; leave no trace of it.
-        DeleteFileW(targetPath.c_str());
-    }
-    return complete;
+    // A body that breaks off keeps what it brought for the next request.
+    return ended && (total == 0 || partial.kept == total) &&
+           finishPartial(partial, download.expectedDigest, download.packagePath);
 }
 
 }  // namespace
 
 bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
-    const std::wstring requestPath = packageRequestPath(url);
-    for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
-        if (downloadAttempt(requestPath, targetPath, expectedDigest, reportProgress)) {
+    Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
+    AttemptCount count;
+    while (mayAttemptAgain(count)) {
+        PartialFile& partial = download.partial;
+        if (!partial.file && !partial.verified) {
+            openPartial(partial, targetPath, url, expectedDigest);
+        }
+        const std::uint64_t keptBefore = partial.kept;
+        if (downloadAttempt(download)) {
             return true;
         }
+        countAttempt(count, partial.kept > keptBefore);
         Sleep(kPauseAfterFailedAttemptMs);
+    }
+    // Kept bytes wait for the next start; an empty file would only be litter.
+    if (download.partial.file && download.partial.kept == 0) {
+        download.partial.file.reset();
+        removePartialDownload(targetPath);
     }
     return false;
 }

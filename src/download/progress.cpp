@@ -16,18 +16,20 @@ std::int32_t truncateToInt32(double value) {
 
 }  // namespace
 
-DownloadProgress computeProgress(std::uint32_t received, std::uint32_t announced, double elapsedSeconds) {
+DownloadProgress computeProgress(std::uint64_t held, std::uint64_t total, std::uint64_t receivedNow,
+                                 double elapsedSeconds) {
     double speed = 0.0;
     double remaining = 0.0;
     if (elapsedSeconds > 0.0) {
-        speed = received / elapsedSeconds;
+        speed = static_cast<double>(receivedNow) / elapsedSeconds;
     }
-    if (speed > 0.0 && announced != 0 && announced >= received) {
-        remaining = (announced - received) / speed;
+    if (speed > 0.0 && total != 0 && total >= held) {
+        remaining = static_cast<double>(total - held) / speed;
     }
     DownloadProgress progress;
-    if (announced != 0) {
-        progress.percentage = static_cast<std::int32_t>(std::uint64_t{received} * 100 / announced);
+    if (total != 0) {
+        // Exact whole percent, without overflow below 2^57 bytes.
+        progress.percentage = truncateToInt32(static_cast<double>(held / total * 100 + held % total * 100 / total));
     }
     progress.kilobytesPerSecond = truncateToInt32(speed / kBytesPerKilobyte);
     progress.remainingSeconds = truncateToInt32(remaining);

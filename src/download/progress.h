@@ -9,6 +9,10 @@ struct DownloadProgress {
     std::int32_t remainingSeconds = 0;
 };
 
-// Average speed since the start; percentage 0 when no length was announced.
-DownloadProgress computeProgress(std::uint32_t received, std::uint32_t announced, double elapsedSeconds);
+// The percentage and the remaining time count every byte the file holds,
+// kept ones included; the speed only the bytes received in this exchange,
+// averaged over the seconds since its body began. Percentage 0 when the
+// whole length is unknown.
+DownloadProgress computeProgress(std::uint64_t held, std::uint64_t total, std::uint64_t receivedNow,
+                                 double elapsedSeconds);
 std::wstring progressText(const DownloadProgress& progress);

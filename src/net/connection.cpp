@@ -38,7 +38,24 @@ DWORD queryNumericHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange) {
+std::wstring queryTextHeader(HINTERNET request, DWORD query) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(wchar_t)) {
+        return {};
+    }
+    std::wstring value(size / sizeof(wchar_t), L'\0');
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    value.resize(size / sizeof(wchar_t));
+    return value;
+}
+
+bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
+                       const std::wstring& extraHeaders) {
     exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!exchange.session) {
@@ -70,8 +87,10 @@ bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchan
                           sizeof(disabledFeatures))) {
         return false;
     }
-    return WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+    const bool withHeaders = !extraHeaders.empty();
+    return WinHttpSendRequest(exchange.request.get(),
+                              withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+                              withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
            WinHttpReceiveResponse(exchange.request.get(), nullptr) &&
            verifyServerKeyPin(exchange.request.get());
 }

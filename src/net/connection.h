@@ -30,11 +30,15 @@ enum class Timeouts { PlatformDefault, Download };
 // Sends a GET for the path to the update server and receives the response
 // headers, never following a redirect. True only when the server's key
 // matches a pin, so that no header or body byte of any other server is ever
-// looked at.
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange);
+// looked at. Extra headers are CRLF-separated lines ("Range: ..."); the
+// check sends none.
+bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
+                       const std::wstring& extraHeaders = {});
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
 bool verifyServerKeyPin(HINTERNET request);
 
 // A numeric response header; 0 when it is absent or unreadable.
 DWORD queryNumericHeader(HINTERNET request, DWORD query);
+// A response header as text; empty when it is absent or unreadable.
+std::wstring queryTextHeader(HINTERNET request, DWORD query);

@@ -125,7 +125,8 @@ def assert_extracted_once_by_system_powershell(office):
 def assert_nothing_installed(office):
     folder = office.folder
     assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
-    assert sorted(p.name for p in folder.iterdir()) == ["NIRVA"]
+    # What a failed download received waits for the next start.
+    assert sorted(p.name for p in folder.iterdir() if ".partial" not in p.name) == ["NIRVA"]
     assert office.powershell_runs() == []
     assert office.starts() == []
 
@@ -214,12 +215,13 @@ def test_package_missing_on_every_attempt_fails_after_three_tries(office, server
     assert office.powershell_runs() == [] and office.starts() == []
 
 
-@pytest.mark.parametrize("package_options, sha256_text", [
-    pytest.param(dict(cut_at=len(package()) // 2), "", id="body-cut-short"),
-    pytest.param({}, sha256(package() + b"tampered"), id="sha256-mismatch"),
+# A first half received is progress, so it is not one of the three attempts.
+@pytest.mark.parametrize("package_options, sha256_text, requests", [
+    pytest.param(dict(cut_at=len(package()) // 2, ignore_ranges=True), "", 4, id="body-cut-short-ranges-ignored"),
+    pytest.param({}, sha256(package() + b"tampered"), 3, id="sha256-mismatch"),
 ])
 def test_damaged_package_is_retried_then_fails_without_installing(office, server, package_options,
-                                                                   sha256_text):
+                                                                   sha256_text, requests):
     office.install_application("1234")
     offer(server, sha256_text=sha256_text, **package_options)
     office.start_updater()
@@ -227,7 +229,7 @@ def test_damaged_package_is_retried_then_fails_without_installing(office, server
     window = start_update(office)
     office.wait_for_status(DOWNLOAD_FAILED_TEXT)
 
-    assert len(package_requests(server)) == 3
+    assert len(package_requests(server)) == requests
     assert_nothing_installed(office)
     office.close(window)
     assert office.wait_for_exit() == 0
@@ -348,7 +350,8 @@ def mandatory_warning_and_window(office):
 # broken one leaves time to dismiss the warning first.
 @pytest.mark.parametrize("package_options, warning_dismissed", [
     pytest.param(None, False, id="package-404-warning-up"),
-    pytest.param(dict(cut_at=len(package()) // 2, **SLOW), True, id="body-cut-short-warning-dismissed"),
+    pytest.param(dict(cut_at=len(package()) // 2, ignore_ranges=True, **SLOW), True,
+                 id="body-cut-short-warning-dismissed"),
 ])
 def test_failed_mandatory_update_can_then_be_closed(office, server, package_options, warning_dismissed):
     office.install_application("1234")

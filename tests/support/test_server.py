@@ -7,13 +7,26 @@ thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
 the first with another key (``use_key_after_first_connection``), read
 ``requests`` and call ``stop()``.
 
+Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
+``ETag``) as nginx does for static files. A package's ``data``, ``status``,
+``cut_at`` and ``etag`` may be lists: the n-th request for it takes the n-th
+entry, the last one repeating, so a file can change or a fault strike between
+attempts. ``cut_at`` ends every response after that many body bytes,
+``ignore_ranges`` always sends the whole file, ``etag=""`` sends no ETag. Each request records its
+``range`` and ``if_range`` headers, and the ``status``, ``etag`` and body
+bytes ``sent`` of its answer.
+
 Command line: ``python3 test_server.py --port P --cert C --key K
 [--manifest FILE] [--package URLPATH=FILE ...] [--check-status N]``
 prints "ready" once listening and serves until SIGTERM.
 """
 
 import argparse
+import hashlib
 import http.server
+import mmap
+import os
+import re
 import signal
 import ssl
 import sys
@@ -21,7 +34,9 @@ import threading
 import time
 
 CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
-PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0)
+PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
+                        ignore_ranges=False, etag=None)
+SINGLE_RANGE = re.compile(r"bytes=(\d+)-(\d*)$")
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -31,7 +46,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def parse_request(self):
         if not super().parse_request():
             return False
-        self.server.owner._record(self.path, self.headers.get("User-Agent"))
+        self.record = self.server.owner._record(self.path, self.headers)
         return True
 
     def log_message(self, format, *args):
@@ -45,33 +60,63 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(owner.check_delay)
             self._answer(owner.check_status, owner.check_body, cut_at=owner.check_cut_at)
         elif self.path in owner.packages:
-            package = dict(PACKAGE_DEFAULTS, **owner.packages[self.path])
-            data = package["data"]
-            if not isinstance(data, bytes):
-                with open(data, "rb") as file:
-                    data = file.read()
-            self._answer(package["status"], data, package["content_length"], package["cut_at"],
-                         package["chunk_size"], package["delay"])
+            self._answer_package(dict(PACKAGE_DEFAULTS, **owner.packages[self.path]))
         else:
             self._answer(404, b"not found")
 
+    def _answer_package(self, package):
+        attempt = sum(r["path"] == self.path for r in self.server.owner.requests) - 1
+        status, data, cut_at, etag = (_nth(package[key], attempt) for key in ("status", "data", "cut_at", "etag"))
+        if isinstance(data, bytes):
+            derived = '"%s"' % hashlib.sha256(data).hexdigest()[:16]
+        else:
+            # A large file is mapped, not read whole; its ETag is nginx's kind.
+            with open(data, "rb") as file:
+                stat = os.fstat(file.fileno())
+                derived = '"%x-%x"' % (int(stat.st_mtime), stat.st_size)
+                data = memoryview(mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ)) if stat.st_size else b""
+        etag = derived if etag is None else etag
+        headers = {"ETag": etag} if etag else {}
+        self.record["etag"] = etag
+        asked = SINGLE_RANGE.match(self.headers.get("Range", ""))
+        if_range = self.headers.get("If-Range")
+        if status == 200 and asked and not package["ignore_ranges"] and if_range in (None, etag):
+            first, last = int(asked[1]), min(int(asked[2] or len(data) - 1), len(data) - 1)
+            if first >= len(data) or first > last:
+                status, data, headers["Content-Range"] = 416, b"", f"bytes */{len(data)}"
+            else:
+                status, headers["Content-Range"] = 206, f"bytes {first}-{last}/{len(data)}"
+                data = data[first:last + 1]
+        self._answer(status, data, package["content_length"], cut_at, package["chunk_size"], package["delay"],
+                     headers=headers)
+
     def _answer(self, status, body, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
-                location=None):
+                location=None, headers=None):
         self.close_connection = True
+        self.record["status"] = status
         self.send_response(status)
         self.send_header("Connection", "close")
         if content_length:
             self.send_header("Content-Length", str(len(body)))
         if location:
             self.send_header("Location", location)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
         self.end_headers()
         if cut_at is not None:
             body = body[:cut_at]
         for offset in range(0, len(body), chunk_size):
             if offset and delay:
                 time.sleep(delay)
-            self.wfile.write(body[offset:offset + chunk_size])
+            piece = body[offset:offset + chunk_size]
+            self.wfile.write(piece)
             self.wfile.flush()
+            self.record["sent"] += len(piece)
+
+
+def _nth(value, index):
+    """A per-request option: the index-th entry of a list, the last repeating."""
+    return value[min(index, len(value) - 1)] if isinstance(value, list) else value
 
 
 def _context(certfile, keyfile):
@@ -134,9 +179,13 @@ class UpdateServer:
     def use_key_after_first_connection(self, certfile, keyfile):
         self._server.later_context = _context(certfile, keyfile)
 
-    def _record(self, path, user_agent):
+    def _record(self, path, headers):
+        record = {"path": path, "user_agent": headers.get("User-Agent"), "time": time.monotonic(),
+                  "range": headers.get("Range"), "if_range": headers.get("If-Range"), "status": None, "etag": None,
+                  "sent": 0}
         with self._lock:
-            self.requests.append({"path": path, "user_agent": user_agent, "time": time.monotonic()})
+            self.requests.append(record)
+        return record
 
     def stop(self):
         self._server.shutdown()

@@ -8,28 +8,33 @@
 namespace {
 
 struct ProgressCase {
-    std::uint32_t received;
-    std::uint32_t announced;
+    std::uint64_t held;
+    std::uint64_t total;
+    std::uint64_t receivedNow;
     double elapsedSeconds;
     DownloadProgress expected;
 };
 
-TEST(ComputeProgress, AveragesOverTheWholeBodyAndTruncates) {
+TEST(ComputeProgress, CountsKeptBytesAsHeldButNotInTheSpeed) {
     const ProgressCase cases[] = {
-        {1572864, 10485760, 3.0, {15, 512, 17}},
-        {10485760, 10485760, 2.0, {100, 5120, 0}},
-        {1, 3, 1.0, {33, 0, 2}},
-        {4000000000u, 4294967295u, 1.0, {93, 3906250, 0}},
-        {5000, 0, 1.0, {0, 4, 0}},     // no length announced
-        {5000, 1000, 1.0, {500, 4, 0}},  // more than announced
-        {5000, 10000, 0.0, {50, 0, 0}},  // no time has passed yet
-        {1, 4294967295u, 1.0, {0, 0, INT32_MAX}},
+        {1572864, 10485760, 1572864, 3.0, {15, 512, 17}},
+        {10485760, 10485760, 10485760, 2.0, {100, 5120, 0}},
+        {1, 3, 1, 1.0, {33, 0, 2}},
+        {4000000000u, 4294967295u, 4000000000u, 1.0, {93, 3906250, 0}},
+        {5000, 0, 5000, 1.0, {0, 4, 0}},      // no length announced
+        {5000, 1000, 5000, 1.0, {500, 4, 0}},  // more than announced
+        {5000, 10000, 5000, 0.0, {50, 0, 0}},  // no time has passed yet
+        {1, 4294967295u, 1, 1.0, {0, 0, INT32_MAX}},
+        {8388608, 10485760, 1048576, 2.0, {80, 512, 4}},  // resumed after 7 MiB
+        {8388608, 10485760, 0, 2.0, {80, 0, 0}},
+        {5ull << 32, 10ull << 32, 1ull << 32, 4096.0, {50, 1024, 20480}},
     };
     for (const ProgressCase& c : cases) {
-        const DownloadProgress progress = computeProgress(c.received, c.announced, c.elapsedSeconds);
-        EXPECT_EQ(progress.percentage, c.expected.percentage) << c.received << " of " << c.announced;
-        EXPECT_EQ(progress.kilobytesPerSecond, c.expected.kilobytesPerSecond) << c.received << " of " << c.announced;
-        EXPECT_EQ(progress.remainingSeconds, c.expected.remainingSeconds) << c.received << " of " << c.announced;
+        const DownloadProgress progress = computeProgress(c.held, c.total, c.receivedNow, c.elapsedSeconds);
+        const auto label = testing::PrintToString(c.held) + " of " + testing::PrintToString(c.total);
+        EXPECT_EQ(progress.percentage, c.expected.percentage) << label;
+        EXPECT_EQ(progress.kilobytesPerSecond, c.expected.kilobytesPerSecond) << label;
+        EXPECT_EQ(progress.remainingSeconds, c.expected.remainingSeconds) << label;
     }
 }
 

@@ -1,0 +1,200 @@
+#include "download/partial_file.h"
+
+#include "common/layout.h"
+
+#include <vector>
+
+namespace {
+
+// A power cut loses at most this much of what was received.
+constexpr std::uint64_t kFlushEveryBytes = 4u * 1024 * 1024;
+constexpr DWORD kRehashBufferBytes = 256 * 1024;
+// A record is a few lines; anything larger is not one.
+constexpr LONGLONG kMaxRecordBytes = 64 * 1024;
+
+bool startHash(PartialFile& partial) {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+        return false;
+    }
+    partial.algorithm.reset(algorithm);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) {
+        return false;
+    }
+    partial.hash.reset(hash);
+    return true;
+}
+
+bool hashBytes(PartialFile& partial, const unsigned char* bytes, DWORD count) {
+    return !partial.hash || BCryptHashData(partial.hash.get(), const_cast<PUCHAR>(bytes), count, 0) == 0;
+}
+
+bool hashMatches(PartialFile& partial, const Sha256Digest& expected) {
+    Sha256Digest actual{};
+    return partial.hash &&
+           BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) == 0 &&
+           actual == expected;
+}
+
+bool truncateTo(HANDLE file, std::uint64_t length) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(length);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+std::optional<PartialRecord> readRecord(const std::wstring& path) {
+    const OwnedFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxRecordBytes ||
+        size.QuadPart % sizeof(wchar_t) != 0) {
+        return std::nullopt;
+    }
+    std::wstring text(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+        read != size.QuadPart) {
+        return std::nullopt;
+    }
+    return parseRecord(text);
+}
+
+// Written through to the disk: a record must never describe bytes the file
+// lost, nor outlive them.
+bool writeRecord(const std::wstring& path, const PartialRecord& record) {
+    const std::wstring text = recordText(record);
+    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const OwnedFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), size, &written, nullptr) && written == size &&
+           FlushFileBuffers(file.get());
+}
+
+bool rehashKeptBytes(PartialFile& partial) {
+    if (!SetFilePointerEx(partial.file.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    std::vector<unsigned char> buffer(kRehashBufferBytes);
+    for (std::uint64_t hashed = 0; hashed < partial.kept;) {
+        DWORD read = 0;
+        if (!ReadFile(partial.file.get(), buffer.data(), kRehashBufferBytes, &read, nullptr) || read == 0 ||
+            !hashBytes(partial, buffer.data(), read)) {
+            return false;
+        }
+        hashed += read;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
+                 const std::optional<Sha256Digest>& digest) {
+    partial.path = packagePath + kPartialSuffix;
+    partial.recordPath = packagePath + kPartialRecordSuffix;
+    partial.file.reset(CreateFileW(partial.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!partial.file || !GetFileSizeEx(partial.file.get(), &size)) {
+        partial.file.reset();
+        return false;
+    }
+    partial.record = PartialRecord{url, digestText(digest), 0, {}};
+    partial.kept = static_cast<std::uint64_t>(size.QuadPart);
+    partial.unflushed = 0;
+    partial.verified = false;
+    partial.hash.reset();
+    if (digest && !startHash(partial)) {
+        partial.file.reset();
+        return false;
+    }
+    const std::optional<PartialRecord> record = readRecord(partial.recordPath);
+    if (record && mayContinue(*record, partial.kept, url, partial.record.sha256)) {
+        partial.record = *record;
+        if (rehashKeptBytes(partial)) {
+            return true;
+        }
+        // Unreadable kept bytes are as good as none.
+        if (digest && !startHash(partial)) {
+            partial.file.reset();
+            return false;
+        }
+    }
+    discardPartial(partial);
+    return true;
+}
+
+bool restartPartial(PartialFile& partial, const PartialRecord& record) {
+    if (partial.kept != 0) {
+        discardPartial(partial);
+    }
+    partial.record = record;
+    return partial.file && partial.kept == 0 && (!partial.hash || startHash(partial)) &&
+           writeRecord(partial.recordPath, record);
+}
+
+bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
+    DWORD written = 0;
+    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
+        !hashBytes(partial, bytes, count)) {
+        truncateTo(partial.file.get(), partial.kept);
+        return false;
+    }
+    partial.kept += count;
+    partial.unflushed += count;
+    if (partial.unflushed >= kFlushEveryBytes) {
+        flushPartial(partial);
+    }
+    return true;
+}
+
+void flushPartial(PartialFile& partial) {
+    if (partial.file && FlushFileBuffers(partial.file.get())) {
+        partial.unflushed = 0;
+    }
+}
+
+void discardPartial(PartialFile& partial) {
+    // The record goes first and the bytes are gone from the disk before a
+    // new record can be written, so that no record ever describes bytes of
+    // another file.
+    DeleteFileW(partial.recordPath.c_str());
+    if (partial.kept != 0 && partial.file &&
+        !(truncateTo(partial.file.get(), 0) && FlushFileBuffers(partial.file.get()))) {
+        partial.file.reset();
+        DeleteFileW(partial.path.c_str());
+    }
+    partial.kept = 0;
+    partial.unflushed = 0;
+    partial.record.total = 0;
+    partial.record.validator.clear();
+}
+
+bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
+                   const std::wstring& packagePath) {
+    if (!partial.verified) {
+        if (digest && !hashMatches(partial, *digest)) {
+            // The finished hash is spent; the next attempt starts a new one.
+            discardPartial(partial);
+            startHash(partial);
+            return false;
+        }
+        flushPartial(partial);
+        partial.file.reset();
+        partial.verified = true;
+    }
+    // The package's name is given to the complete file in one step.
+    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return false;
+    }
+    DeleteFileW(partial.recordPath.c_str());
+    return true;
+}
+
+void removePartialDownload(const std::wstring& packagePath) {
+    DeleteFileW((packagePath + kPartialRecordSuffix).c_str());
+    DeleteFileW((packagePath + kPartialSuffix).c_str());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "common/owned_handles.h"
+#include "download/resume.h"
+#include "net/manifest.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The package while it downloads: the bytes received so far, and beside them
+// the record of what they are. Only a complete file (verified, when a digest
+// is expected) is renamed to the package's name.
+struct PartialFile {
+    std::wstring path;
+    std::wstring recordPath;
+    OwnedFileHandle file;
+    PartialRecord record;
+    // Bytes the file holds; the hash, when a digest is expected, has seen
+    // exactly these.
+    std::uint64_t kept = 0;
+    std::uint64_t unflushed = 0;
+    OwnedAlgorithmProvider algorithm;
+    OwnedHash hash;
+    // Complete and verified, waiting only to be renamed.
+    bool verified = false;
+};
+
+// Opens the partial download of this release. Bytes an earlier attempt or
+// run left are kept (and hashed again) only when the record vouches for
+// them; anything else is discarded.
+bool openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
+                 const std::optional<Sha256Digest>& digest);
+
+// Empties the file for an answer that starts at its first byte, and records
+// what that answer says of the whole.
+bool restartPartial(PartialFile& partial, const PartialRecord& record);
+
+// Writes and hashes the bytes, and flushes the file every 4 MiB so that a
+// power cut loses little. A failed write is cut off again, so that the file
+// still holds exactly the kept bytes.
+bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count);
+
+// A failed attempt keeps what it received, on the disk.
+void flushPartial(PartialFile& partial);
+
+// Drops the kept bytes and the record; the next request asks for the whole.
+void discardPartial(PartialFile& partial);
+
+// The digest, when one is expected, covers the whole file; a mismatch
+// discards it. Then the file becomes the package.
+bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
+                   const std::wstring& packagePath);
+
+// For a start that offers nothing to download: no partial file outlives the
+// release it was for.
+void removePartialDownload(const std::wstring& packagePath);
