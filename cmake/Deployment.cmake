@@ -43,7 +43,6 @@ endfunction()
 
 # A release public key as a C++ array initialiser; a value that is not 128
 # hexadecimal digits naming a point on the P-256 curve stops the configuration.
-find_program(NIRVA_PYTHON NAMES python3 REQUIRED)
 function(nirva_release_key_initializer option value out)
   execute_process(COMMAND ${NIRVA_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/check_release_key.py "${value}"
                   RESULT_VARIABLE invalid ERROR_VARIABLE reason)

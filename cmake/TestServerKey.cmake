@@ -41,7 +41,6 @@ nirva_test_key(wrong NIRVA_TEST_WRONG_PIN)
 
 # nirva_test_release_key(<name> <variable>): makes an ECDSA P-256 release key
 # if missing and sets the variable to its public key, as the release tool prints it.
-find_program(NIRVA_PYTHON NAMES python3 REQUIRED)
 function(nirva_test_release_key name out)
   if(NOT EXISTS ${NIRVA_TEST_KEY_DIR}/${name}.pem)
     execute_process(

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <vector>
 
 namespace {
 
-// A few pieces in flight keep memory flat whatever the package's size.
-constexpr size_t kPieceCount = 4;
+// A few pieces in flight keep memory flat whatever the package's size, and
+// are enough to ride out a flush of the file without stalling the reads.
+constexpr size_t kPieceCount = 8;
 // Many TLS records per piece, so that writing, hashing and reporting happen
 // once per piece rather than once per record.
 constexpr DWORD kPieceBytes = 256 * 1024;
 // On a slow link a piece is handed on before it is full, so that the window
-// still moves several times a second.
+// still moves several times a second; but not before this long, so that a
+// burst that came along with the headers is never divided by the instant it
+// took to read it, which showed thousands of KB/s on a link of 32.
 constexpr auto kHandOnAfter = std::chrono::milliseconds(100);
 
 struct Piece {
@@ -26,7 +30,7 @@ struct Piece {
 struct Pipeline {
     HINTERNET request;
     PartialFile& partial;
-    std::chrono::steady_clock::time_point askedAt;
+    std::chrono::steady_clock::time_point start;
     const ProgressSink& reportProgress;
     std::array<Piece, kPieceCount> pieces;
     SRWLOCK lock = SRWLOCK_INIT;
@@ -47,10 +51,12 @@ bool waitFor(Pipeline& pipeline, Condition condition) {
     return failed;
 }
 
-void changeFilled(Pipeline& pipeline, int change, bool failed) {
+// A piece changes hands: filled by the reader, or emptied (or not, when
+// the write failed) by the writer.
+void handOver(Pipeline& pipeline, bool filledOne, bool writeFailed) {
     AcquireSRWLockExclusive(&pipeline.lock);
-    pipeline.filled += change;
-    pipeline.writeFailed = pipeline.writeFailed || failed;
+    pipeline.filled = filledOne ? pipeline.filled + 1 : pipeline.filled - 1;
+    pipeline.writeFailed = pipeline.writeFailed || writeFailed;
     ReleaseSRWLockExclusive(&pipeline.lock);
     WakeAllConditionVariable(&pipeline.changed);
 }
@@ -93,12 +99,12 @@ DWORD WINAPI writePieces(LPVOID parameter) {
             piece.length == 0 || appendToPartial(pipeline.partial, piece.bytes.data(), piece.length);
         if (written && piece.length != 0) {
             const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - pipeline.askedAt).count();
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - pipeline.start).count();
             pipeline.reportProgress(computeProgress(pipeline.partial.kept, pipeline.partial.record.total,
                                                     pipeline.partial.kept - keptBefore, elapsed));
         }
         const bool last = piece.last;
-        changeFilled(pipeline, -1, !written);
+        handOver(pipeline, false, !written);
         if (!written || last) {
             return 0;
         }
@@ -107,9 +113,8 @@ DWORD WINAPI writePieces(LPVOID parameter) {
 
 }  // namespace
 
-bool streamBody(HINTERNET request, PartialFile& partial, std::chrono::steady_clock::time_point askedAt,
-                const ProgressSink& reportProgress) {
-    Pipeline pipeline{request, partial, askedAt, reportProgress, {}};
+bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress) {
+    Pipeline pipeline{request, partial, std::chrono::steady_clock::now(), reportProgress, {}};
     for (Piece& piece : pipeline.pieces) {
         piece.bytes.resize(kPieceBytes);
     }
@@ -124,7 +129,7 @@ bool streamBody(HINTERNET request, PartialFile& partial, std::chrono::steady_clo
         }
         Piece& piece = pipeline.pieces[index];
         readsSucceeded = fillPiece(request, piece);
-        changeFilled(pipeline, 1, false);
+        handOver(pipeline, true, false);
         if (piece.last) {
             break;
         }

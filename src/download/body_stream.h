@@ -6,13 +6,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <chrono>
-
 // Appends the response body to the partial file and reports the progress
 // after every piece written. The network is read on the calling thread while
 // a second thread writes and hashes the piece before, so that neither the
 // disk nor the digest holds up the connection. True when the body ended
 // without a failed read or write; whether it was whole is the caller's
 // question.
-bool streamBody(HINTERNET request, PartialFile& partial, std::chrono::steady_clock::time_point askedAt,
-                const ProgressSink& reportProgress);
+bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress);

@@ -7,8 +7,6 @@
 #include "net/connection.h"
 #include "net/request_path.h"
 
-#include <chrono>
-
 namespace {
 
 constexpr DWORD kPauseAfterFailedAttemptMs = 1000;
@@ -28,10 +26,10 @@ struct Download {
 bool prepareForAnswer(Download& download, HINTERNET request) {
     PartialFile& partial = download.partial;
     const DWORD status = queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE);
-    const std::wstring validator =
-        chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG), queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
-    switch (judgeAnswer(status, partial.kept, partial.record, queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE),
-                        validator)) {
+    const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
+                                                   queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
+    const std::wstring contentRange = queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
+    switch (judgeAnswer(status, partial.kept, partial.record, contentRange, validator)) {
         case AnswerUse::WholeFile:
             return restartPartial(partial, PartialRecord{download.url, partial.record.sha256,
                                                          queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH),
@@ -57,16 +55,18 @@ bool downloadAttempt(Download& download) {
     if (!partial.file) {
         return false;
     }
+    // What an earlier attempt left may no longer be worth continuing: the
+    // answer that began it may have named no total, and no validator.
+    if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, download.url, partial.record.sha256)) {
+        discardPartial(partial);
+    }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
-    // The speed counts from the request, not from the first byte read: the
-    // server may have sent a burst along with the headers.
-    const auto askedAt = std::chrono::steady_clock::now();
     PinnedExchange exchange;
     if (!sendPinnedRequest(download.requestPath, Timeouts::Download, exchange, headers) ||
         !prepareForAnswer(download, exchange.request.get())) {
         return false;
     }
-    const bool ended = streamBody(exchange.request.get(), partial, askedAt, download.reportProgress);
+    const bool ended = streamBody(exchange.request.get(), partial, download.reportProgress);
     flushPartial(partial);
     const std::uint64_t total = partial.record.total;
     if (total != 0 && partial.kept > total) {

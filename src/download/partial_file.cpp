@@ -30,6 +30,13 @@ bool hashBytes(PartialFile& partial, const unsigned char* bytes, DWORD count) {
     return !partial.hash || BCryptHashData(partial.hash.get(), const_cast<PUCHAR>(bytes), count, 0) == 0;
 }
 
+bool hashMatches(PartialFile& partial, const Sha256Digest& expected) {
+    Sha256Digest actual{};
+    return partial.hash &&
+           BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) == 0 &&
+           actual == expected;
+}
+
 bool truncateTo(HANDLE file, std::uint64_t length) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(length);
@@ -120,23 +127,19 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
 }
 
 bool restartPartial(PartialFile& partial, const PartialRecord& record) {
-    // The old record goes first and the new one comes last, so that no
-    // record ever describes bytes of another file.
-    DeleteFileW(partial.recordPath.c_str());
-    partial.kept = 0;
-    partial.unflushed = 0;
+    if (partial.kept != 0) {
+        discardPartial(partial);
+    }
     partial.record = record;
-    return truncateTo(partial.file.get(), 0) && FlushFileBuffers(partial.file.get()) &&
-           (!partial.hash || startHash(partial)) && writeRecord(partial.recordPath, record);
+    return partial.file && partial.kept == 0 && (!partial.hash || startHash(partial)) &&
+           writeRecord(partial.recordPath, record);
 }
 
 bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
     DWORD written = 0;
-    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count) {
+    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
+        !hashBytes(partial, bytes, count)) {
         truncateTo(partial.file.get(), partial.kept);
-        return false;
-    }
-    if (!hashBytes(partial, bytes, count)) {
         return false;
     }
     partial.kept += count;
@@ -154,25 +157,25 @@ void flushPartial(PartialFile& partial) {
 }
 
 void discardPartial(PartialFile& partial) {
+    // The record goes first and the bytes are gone from the disk before a
+    // new record can be written, so that no record ever describes bytes of
+    // another file.
     DeleteFileW(partial.recordPath.c_str());
+    if (partial.kept != 0 && partial.file &&
+        !(truncateTo(partial.file.get(), 0) && FlushFileBuffers(partial.file.get()))) {
+        partial.file.reset();
+        DeleteFileW(partial.path.c_str());
+    }
     partial.kept = 0;
     partial.unflushed = 0;
     partial.record.total = 0;
     partial.record.validator.clear();
-    if (partial.file) {
-        truncateTo(partial.file.get(), 0);
-    }
 }
 
 bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
                    const std::wstring& packagePath) {
     if (!partial.verified) {
-        Sha256Digest actual{};
-        const bool matches =
-            !digest || (BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) ==
-                            0 &&
-                        actual == *digest);
-        if (!matches) {
+        if (digest && !hashMatches(partial, *digest)) {
             // The finished hash is spent; the next attempt starts a new one.
             discardPartial(partial);
             startHash(partial);
@@ -183,7 +186,8 @@ bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& dige
         partial.verified = true;
     }
     // The package's name is given to the complete file in one step.
-    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return false;
     }
     DeleteFileW(partial.recordPath.c_str());

@@ -36,7 +36,7 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
 // what that answer says of the whole.
 bool restartPartial(PartialFile& partial, const PartialRecord& record);
 
-// Writes and hashes the bytes, and flushes the file every few MiB so that a
+// Writes and hashes the bytes, and flushes the file every 4 MiB so that a
 // power cut loses little. A failed write is cut off again, so that the file
 // still holds exactly the kept bytes.
 bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count);

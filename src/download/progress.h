@@ -11,7 +11,7 @@ struct DownloadProgress {
 
 // The percentage and the remaining time count every byte the file holds,
 // kept ones included; the speed only the bytes received in this exchange,
-// averaged over the seconds since it was asked for. Percentage 0 when the
+// averaged over the seconds since its body began. Percentage 0 when the
 // whole length is unknown.
 DownloadProgress computeProgress(std::uint64_t held, std::uint64_t total, std::uint64_t receivedNow,
                                  double elapsedSeconds);

@@ -3,6 +3,7 @@ rendered from the deployment template, updates the real updater under Wine."""
 
 import http.client
 import json
+import os
 import re
 import shutil
 import ssl
@@ -56,11 +57,15 @@ def run_release_tool(*arguments):
 
 @pytest.fixture
 def release(tmp_path):
+    return build_release(tmp_path)
+
+
+def build_release(tmp_path, data=DATA):
     """Version 2.0.0.0 built by the release tool: its output folder."""
     folder = tmp_path / "release"
     (folder / DATA_FILE.parent).mkdir(parents=True)
     shutil.copyfile(SUPPORT_DIR / "nirva_acc_2000.exe", folder / "nirva_acc.exe")
-    (folder / DATA_FILE).write_bytes(DATA)
+    (folder / DATA_FILE).write_bytes(data)
     notes = tmp_path / "notes.txt"
     notes.write_text(PERSIAN_NOTES + "\n", encoding="utf-8")
     out = tmp_path / "out"
@@ -107,6 +112,24 @@ def test_mandatory_release_served_by_nginx_is_installed(office, nginx, release):
         ("GET", CHECK_PREFIX + "1.0.0.0", "200", "NIRVA-Updater"),
         ("GET", PACKAGE_PATH, "200", "NIRVA-Updater"),
     ]
+
+
+def test_connection_broken_in_the_middle_resumes_with_a_range_and_installs(office, tmp_path):
+    data = os.urandom(3 << 20)
+    release = build_release(tmp_path, data)
+    nginx_port = harness.free_port()
+    with harness.nginx(port=nginx_port) as root, harness.breaking_proxy(nginx_port, 1 << 20):
+        harness.publish(root, release, VERSION)
+        office.install_application("1000")
+
+        office.start_updater(executable=harness.SIGNED_UPDATER)
+
+        assert office.wait_for_exit(timeout=120) == 0
+        requests = [(path, status) for _, path, status, _ in access_log(root)]
+    assert requests == [(CHECK_PREFIX + "1.0.0.0", "200"), (PACKAGE_PATH, "200"), (PACKAGE_PATH, "206")]
+    assert (office.folder / "NIRVA" / DATA_FILE).read_bytes() == data
+    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+    assert office.wait_for_starts(1)[0]["version"] == VERSION
 
 
 def test_hand_made_manifest_with_an_escaped_quote_is_refused_and_would_be_misread(office, nginx, release,

@@ -4,6 +4,7 @@ only whole and, with a digest, verified."""
 
 import functools
 import io
+import re
 import zipfile
 
 import pytest
@@ -11,7 +12,7 @@ import pytest
 import harness
 from conftest import DOWNLOAD_FAILED_TEXT, manifest, wait_until
 from test_update import (DATA, DATA_NAME, NEW_APPLICATION, PACKAGE_URL, assert_installed, package, sha256,
-                         start_update)
+                         start_update, watch_until_exit)
 
 PARTIAL = "nirva.zip.partial"
 RECORD = "nirva.zip.partial.record"
@@ -37,8 +38,8 @@ def path_of(url):
     return "/" + url.split("/", 3)[3]
 
 
-def offer(server, sha256_text="", url=PACKAGE_URL, version="2.0.0.0", **options):
-    server.check_body = manifest(version, url=url, sha256=sha256_text)
+def offer(server, sha256_text="", url=PACKAGE_URL, **options):
+    server.check_body = manifest("2.0.0.0", url=url, sha256=sha256_text)
     server.packages[path_of(url)] = {"data": package(), **options}
 
 
@@ -66,6 +67,8 @@ def assert_only_package_left(office, data):
                  package, 1.1, id="every-response-cut-after-a-fifth"),
     pytest.param(dict(cut_at=[FIFTH, None], ignore_ranges=True), None,
                  [(None, 200), (rest_from(FIFTH), 200)], package, None, id="ranges-ignored"),
+    pytest.param(dict(cut_at=[FIFTH, None], etag=""), None,
+                 [(None, 200), (None, 200)], package, None, id="nothing-vouches-for-the-kept-bytes"),
     pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), None,
                  [(None, 200), (rest_from(FIFTH), 200)], repacked, None, id="file-changed"),
     pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), repacked,
@@ -113,9 +116,10 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
     if same_release:
         server.packages[path_of(url)]["delay"] = 0
     else:
-        # The old bytes are dropped at once; the new release's resume on their own.
+        # Another package of the release: the old bytes are dropped at once,
+        # the new ones resume on their own.
         url, expected = PACKAGE_URL.replace("2.0", "2.0.1"), [(None, 200), (rest_from(FIFTH), 206)]
-        offer(server, sha256(package()), url=url, version="2.0.0.1", cut_at=[FIFTH, None])
+        offer(server, sha256(package()), url=url, cut_at=[FIFTH, None])
     office.start_updater()
     start_update(office)
 
@@ -123,3 +127,19 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
     assert_only_package_left(office, package())
     sent = assert_resumed_as(server, url, expected)
     assert not same_release or sent <= 1.1 * len(package())
+
+
+def test_progress_counts_kept_bytes_and_shows_the_links_speed(office, server):
+    # 16 KiB a second, the first 16 KiB of each answer along with its headers.
+    office.install_application("1234")
+    offer(server, sha256(package()), cut_at=[FIFTH, None], chunk_size=16384, delay=1.0)
+    office.start_updater()
+    start_update(office)
+
+    seen = watch_until_exit(office)
+
+    assert_installed(office)
+    positions = [position for _, position in seen]
+    assert positions == sorted(positions) and max(positions) == 100
+    speeds = [int(re.findall(r"\d+", text)[1]) for text, _ in seen if "KB/s" in text]
+    assert speeds and max(speeds) <= 4 * 16

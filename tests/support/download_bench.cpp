@@ -1,8 +1,11 @@
-// Measures the updater's package download against a plain WinHTTP read loop
-// over the same server: throughput, progress messages posted, and the peak
-// working set, which must not grow with the package.
+// Measures the updater's package download (digest check on) against a plain
+// 64 KiB WinHTTP read loop from the same server, in turns A B A B ..., with
+// the download without a digest between them to show what the check costs,
+// prints each run's seconds and processor seconds, the progress messages of
+// the last download and the peak working set, which must not grow with the
+// package.
 //
-// Usage: download_bench.exe URL TARGET_FILE [SHA256]
+// Usage: download_bench.exe URL TARGET_FILE SHA256 ROUNDS
 
 #include "common/owned_handles.h"
 #include "download/package_download.h"
@@ -60,27 +63,56 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The updater's download on its worker thread, its progress handled by a
+// window on this one, as in the updater.
+double updaterDownload(BenchRun& run) {
+    DeleteFileW(run.target.c_str());
+    progressMessages = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const OwnedKernelHandle thread(CreateThread(nullptr, 0, downloadThread, &run, 0, nullptr));
+    MSG message;
+    while (thread && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    WaitForSingleObject(thread.get(), INFINITE);
+    return run.succeeded ? secondsSince(start) : -1;
+}
+
 // The same request without progress, hashing or retries: the floor the
 // updater's download is measured against.
-long long plainReadLoop(const std::wstring& path, const std::wstring& target) {
+double plainReadLoop(const std::wstring& path, const std::wstring& target) {
+    const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
     if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
         return -1;
     }
-    const OwnedFileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file(
+        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return -1;
     }
     std::vector<char> buffer(64 * 1024);
-    long long total = 0;
     DWORD bytesRead = 0;
     while (WinHttpReadData(exchange.request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &bytesRead) &&
            bytesRead > 0) {
         DWORD written = 0;
         WriteFile(file.get(), buffer.data(), bytesRead, &written, nullptr);
-        total += bytesRead;
     }
-    return total;
+    const double seconds = secondsSince(start);
+    // Outside the time taken: the download flushes its file, and must not
+    // be charged for writing this one's pages as well.
+    FlushFileBuffers(file.get());
+    return seconds;
+}
+
+// User and kernel time of every thread of this process: the hash shows here.
+double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](FILETIME time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7;
 }
 
 SIZE_T peakWorkingSet() {
@@ -93,14 +125,15 @@ SIZE_T peakWorkingSet() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: download_bench URL TARGET_FILE [SHA256]\n");
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: download_bench URL TARGET_FILE SHA256 ROUNDS\n");
         return 2;
     }
     BenchRun run;
     run.url = argv[1];
     run.target = argv[2];
-    run.digest = argc > 3 ? parseSha256(argv[3]) : std::nullopt;
+    run.digest = parseSha256(argv[3]);
+    const int rounds = _wtoi(argv[4]);
 
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = countingWindowProc;
@@ -110,36 +143,29 @@ int wmain(int argc, wchar_t** argv) {
     run.window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  windowClass.hInstance, nullptr);
 
-    const SIZE_T peakBefore = peakWorkingSet();
-    const auto downloadStart = std::chrono::steady_clock::now();
-    const OwnedKernelHandle thread(CreateThread(nullptr, 0, downloadThread, &run, 0, nullptr));
-    MSG message;
-    while (thread && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        DispatchMessageW(&message);
+    const std::optional<Sha256Digest> digest = run.digest;
+    bool allSucceeded = true;
+    for (int round = 1; round <= rounds; ++round) {
+        double cpu = processorSeconds();
+        const auto processorSecondsSince = [&cpu] {
+            const double before = cpu;
+            cpu = processorSeconds();
+            return cpu - before;
+        };
+        run.digest = std::nullopt;
+        const double undigested = updaterDownload(run);
+        processorSecondsSince();
+        run.digest = digest;
+        const double updater = updaterDownload(run);
+        const double updaterCpu = processorSecondsSince();
+        const double plain = plainReadLoop(packageRequestPath(run.url), run.target + L".plain");
+        std::printf("round=%d updater_s=%.3f plain_s=%.3f updater_cpu_s=%.3f plain_cpu_s=%.3f undigested_s=%.3f\n",
+                    round, updater, plain, updaterCpu, processorSecondsSince(), undigested);
+        std::fflush(stdout);
+        allSucceeded = allSucceeded && updater > 0 && plain > 0 && undigested > 0;
     }
-    WaitForSingleObject(thread.get(), INFINITE);
-    const double downloadSeconds = secondsSince(downloadStart);
-    const SIZE_T peakAfterDownload = peakWorkingSet();
-
-    const auto plainStart = std::chrono::steady_clock::now();
-    const long long plainBytes = plainReadLoop(packageRequestPath(run.url), run.target + L".plain");
-    const double plainSeconds = secondsSince(plainStart);
-
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    GetFileAttributesExW(run.target.c_str(), GetFileExInfoStandard, &attributes);
-    const double megabytes =
-        ((static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) / 1048576.0;
-
-    std::printf("download_succeeded=%d\n", run.succeeded ? 1 : 0);
-    std::printf("package_mb=%.1f\n", megabytes);
     std::printf("progress_messages=%lld\n", progressMessages);
     std::printf("last_percentage=%d\n", lastPercentage);
-    std::printf("download_seconds=%.2f\n", downloadSeconds);
-    std::printf("download_mb_per_s=%.1f\n", megabytes / downloadSeconds);
-    std::printf("plain_loop_mb=%.1f\n", plainBytes / 1048576.0);
-    std::printf("plain_loop_seconds=%.2f\n", plainSeconds);
-    std::printf("plain_loop_mb_per_s=%.1f\n", plainBytes / 1048576.0 / plainSeconds);
-    std::printf("peak_working_set_before_mb=%.1f\n", peakBefore / 1048576.0);
-    std::printf("peak_working_set_after_download_mb=%.1f\n", peakAfterDownload / 1048576.0);
-    return run.succeeded ? 0 : 1;
+    std::printf("peak_working_set_mb=%.1f\n", peakWorkingSet() / 1048576.0);
+    return allSucceeded ? 0 : 1;
 }

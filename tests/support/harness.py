@@ -1,5 +1,6 @@
 """What the end-to-end tests and the demo share: the test build's paths and
-port, an X display, the window probe, Wine clean-up and nginx serving a release.
+port, an X display, the window probe, Wine clean-up, nginx serving a release
+and a proxy that breaks a connection.
 
 ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
 """
@@ -10,9 +11,11 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -104,10 +107,10 @@ def stop_wine(prefix=WINEPREFIX):
 
 
 @contextlib.contextmanager
-def nginx(package_rate=None):
-    """nginx rendered from the deployment template on the test port. Yields the
-    folder it serves, to lay out as the deployment README says; its own files
-    are in ../nginx. With package_rate, packages go out that slowly."""
+def nginx(package_rate=None, port=PORT):
+    """nginx rendered from the deployment template on the test port (or another).
+    Yields the folder it serves, to lay out as the deployment README says; its
+    own files are in ../nginx. With package_rate, packages go out that slowly."""
     # Started as root, nginx's workers run as nobody and must be able to read the folder.
     base = Path(tempfile.mkdtemp(prefix="nirva-nginx-"))
     base.chmod(0o755)
@@ -117,7 +120,7 @@ def nginx(package_rate=None):
         root.mkdir()
         config = prefix / "nginx.conf"
         subprocess.run([sys.executable, str(RENDER), str(root), "--cert", str(KEY_DIR / "pinned.crt"),
-                        "--key", str(KEY_DIR / "pinned.key"), "--listen", f"127.0.0.1:{PORT}",
+                        "--key", str(KEY_DIR / "pinned.key"), "--listen", f"127.0.0.1:{port}",
                         "--standalone", "-o", str(config)], check=True)
         if package_rate:
             text, found = re.subn(r"^( *)location \^~ /packages/ \{$",
@@ -134,7 +137,7 @@ def nginx(package_rate=None):
         # The pid file is written only once the port is bound; a busy port ends nginx instead.
         wait_until(lambda: (prefix / "nginx.pid").exists() or process.poll() is not None, 30, 0.1, what="nginx")
         if process.poll() is not None:
-            raise RuntimeError(f"nginx did not start on 127.0.0.1:{PORT} (exit {process.returncode}):\n"
+            raise RuntimeError(f"nginx did not start on 127.0.0.1:{port} (exit {process.returncode}):\n"
                                + start_errors.read_text(errors="replace"))
         yield root
     finally:
@@ -146,6 +149,61 @@ def nginx(package_rate=None):
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
         shutil.rmtree(base)
+
+
+def free_port():
+    with socket.socket() as probe_socket:
+        probe_socket.bind(("127.0.0.1", 0))
+        return probe_socket.getsockname()[1]
+
+
+def _forward(source, sink, limit):
+    """Copies bytes until either side ends, or abruptly after limit bytes."""
+    sent = 0
+    try:
+        while limit is None or sent < limit:
+            data = source.recv(65536 if limit is None else min(65536, limit - sent))
+            if not data:
+                break
+            sink.sendall(data)
+            sent += len(data)
+    except OSError:
+        pass
+    for end in (source, sink):
+        with contextlib.suppress(OSError):
+            end.shutdown(socket.SHUT_RDWR)
+
+
+@contextlib.contextmanager
+def breaking_proxy(target_port, break_after, port=PORT):
+    """A TCP proxy on 127.0.0.1:port to target_port whose first connection
+    breaks once break_after bytes have gone from the server to the client."""
+    listener = socket.create_server(("127.0.0.1", port))
+    sockets = [listener]
+
+    def accept():
+        limit = break_after
+        while True:
+            try:
+                client, _ = listener.accept()
+                server = socket.create_connection(("127.0.0.1", target_port))
+            except OSError:
+                return
+            sockets.extend((client, server))
+            threading.Thread(target=_forward, args=(client, server, None), daemon=True).start()
+            threading.Thread(target=_forward, args=(server, client, limit), daemon=True).start()
+            limit = None
+
+    thread = threading.Thread(target=accept, daemon=True)
+    thread.start()
+    try:
+        yield
+    finally:
+        with contextlib.suppress(OSError):
+            listener.shutdown(socket.SHUT_RDWR)
+        for end in sockets:
+            end.close()
+        thread.join()
 
 
 def publish(root, out, version):

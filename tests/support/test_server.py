@@ -12,7 +12,7 @@ Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
 ``cut_at`` and ``etag`` may be lists: the n-th request for it takes the n-th
 entry, the last one repeating, so a file can change or a fault strike between
 attempts. ``cut_at`` ends every response after that many body bytes,
-``ignore_ranges`` always sends the whole file. Each request records its
+``ignore_ranges`` always sends the whole file, ``etag=""`` sends no ETag. Each request records its
 ``range`` and ``if_range`` headers, and the ``status``, ``etag`` and body
 bytes ``sent`` of its answer.
 
@@ -68,14 +68,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         attempt = sum(r["path"] == self.path for r in self.server.owner.requests) - 1
         status, data, cut_at, etag = (_nth(package[key], attempt) for key in ("status", "data", "cut_at", "etag"))
         if isinstance(data, bytes):
-            etag = etag or '"%s"' % hashlib.sha256(data).hexdigest()[:16]
+            derived = '"%s"' % hashlib.sha256(data).hexdigest()[:16]
         else:
             # A large file is mapped, not read whole; its ETag is nginx's kind.
             with open(data, "rb") as file:
                 stat = os.fstat(file.fileno())
-                etag = etag or '"%x-%x"' % (int(stat.st_mtime), stat.st_size)
+                derived = '"%x-%x"' % (int(stat.st_mtime), stat.st_size)
                 data = memoryview(mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ)) if stat.st_size else b""
-        headers = {"ETag": etag}
+        etag = derived if etag is None else etag
+        headers = {"ETag": etag} if etag else {}
         self.record["etag"] = etag
         asked = SINGLE_RANGE.match(self.headers.get("Range", ""))
         if_range = self.headers.get("If-Range")
@@ -183,7 +184,8 @@ class UpdateServer:
 
     def _record(self, path, headers):
         record = {"path": path, "user_agent": headers.get("User-Agent"), "time": time.monotonic(),
-                  "range": headers.get("Range"), "if_range": headers.get("If-Range"), "status": None, "etag": None, "sent": 0}
+                  "range": headers.get("Range"), "if_range": headers.get("If-Range"), "status": None, "etag": None,
+                  "sent": 0}
         with self._lock:
             self.requests.append(record)
         return record

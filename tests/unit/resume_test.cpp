@@ -65,7 +65,13 @@ TEST(ParseContentRange, NeedsAWholeRangeWithAKnownTotal) {
 }
 
 TEST(JudgeAnswer, ContinuesOnlyTheRestOfTheSameFile) {
-    struct Case { std::uint32_t status; std::uint64_t kept; const wchar_t* range; const wchar_t* validator; AnswerUse use; };
+    struct Case {
+        std::uint32_t status;
+        std::uint64_t kept;
+        const wchar_t* range;
+        const wchar_t* validator;
+        AnswerUse use;
+    };
     const Case cases[] = {
         {200, 400, L"", L"\"other\"", AnswerUse::WholeFile},
         {206, 400, L"bytes 400-999/1000", L"\"5f-3e8\"", AnswerUse::Continue},
