@@ -25,6 +25,8 @@ from release_tool.package import write_package  # noqa: E402
 
 WORK = harness.BUILD_DIR / "benchmark" / "delta"
 ROUNDS = int(os.environ.get("NIRVA_BENCH_ROUNDS", "5"))
+# nginx's limit_rate for the packages (for example "10m"), to see a link slower than the loopback.
+RATE = os.environ.get("NIRVA_BENCH_RATE")
 FILES = 400
 LOG_LINE = re.compile(r'"GET (\S+) HTTP/[\d.]+" (\d{3}) (\d+)')
 
@@ -117,12 +119,13 @@ def main():
     print(f"{FILES} files, {FILES // 2} incompressible; "
           f"release 2 changes {len(changed_few)} files of {changed_bytes} bytes in all")
     summary = []
-    with harness.nginx() as root:
+    with harness.nginx(package_rate=RATE) as root:
         log = root.parent / "nginx" / "access.log"
         summary.append(measure(root, log, old, new, "few-changed"))
         summary.append(measure(root, log, old, everything, "all-changed"))
     print(f"\n{'release':>12} {'bytes %':>8} {'time ratio':>11} {'with previous s':>16} {'whole s':>8}"
-          f"   (medians of {ROUNDS} rounds; bytes and time against the whole download of the same round)")
+          f"   (medians of {ROUNDS} rounds; bytes and time against the whole download of the same round;"
+          f" rate {RATE or 'unlimited'})")
     for row in summary:
         print("{:>12} {:>8.2f} {:>11.3f} {:>16.3f} {:>8.3f}".format(*row))
 

@@ -6,6 +6,9 @@
 #
 # Usage: scripts/benchmark_download.sh [SIZE_MB ...]   (default: 20 200)
 #        NIRVA_BENCH_ROUNDS=N sets the pairs per size and server (default 7).
+#        scripts/benchmark_download.sh delta: a package rebuilt from the
+#        previous release against the whole download, bytes and time, from
+#        nginx (default 5 pairs; NIRVA_BENCH_RATE=10m limits the link).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -20,4 +23,8 @@ cleanup() {
     WINEPREFIX="$build_dir/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
-NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 scripts/benchmark_download.py "$@"
+if [ "${1:-}" = delta ]; then
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 scripts/benchmark_delta.py
+else
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 scripts/benchmark_download.py "$@"
+fi

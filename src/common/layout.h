@@ -25,9 +25,6 @@ inline constexpr wchar_t kPackageFile[] = L"nirva.zip";
 // the rest. A package name with the first suffix is never taken for a package.
 inline constexpr wchar_t kPartialSuffix[] = L".partial";
 inline constexpr wchar_t kPartialRecordSuffix[] = L".partial.record";
-// Beside a package while it is rebuilt from the previous one; it becomes the
-// package only when its digest matches.
-inline constexpr wchar_t kRebuildSuffix[] = L".rebuild";
 
 // A release may carry a newer updater here; it replaces the running one.
 inline constexpr wchar_t kReleasedUpdater[] = L"NIRVA\\nirva_updater.exe";

@@ -1,6 +1,6 @@
 #include "download/delta_download.h"
 
-#include "common/layout.h"
+#include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/resume.h"
 #include "download/zip_directory.h"
@@ -50,7 +50,8 @@ std::optional<ZipDirectory> readPreviousDirectory(HANDLE file) {
             return std::nullopt;
         }
         ZipTailReading reading = readZipTail(tail, fileSize);
-        if (reading.directory || reading.neededTailLength <= tailLength) {
+        if (reading.directory || reading.neededTailLength <= tailLength ||
+            reading.neededTailLength > kMaxPackageTail) {
             return std::move(reading.directory);
         }
         tailLength = reading.neededTailLength;
@@ -94,11 +95,13 @@ struct OfferedTail {
 
 std::optional<OfferedTail> fetchOfferedTail(const std::wstring& path) {
     OfferedTail tail;
-    std::wstring headers = tailRangeHeaders(kPackageTailRequest);
+    std::uint64_t asked = kPackageTailRequest;
+    std::wstring headers = tailRangeHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
         PinnedExchange exchange;
         const std::optional<ContentRange> range = askForRange(path, headers, exchange);
-        if (!range || range->last + 1 != range->total) {
+        // The tail is kept in memory: never more of it than was asked for.
+        if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
             return std::nullopt;
         }
         const HINTERNET request = exchange.request.get();
@@ -121,36 +124,33 @@ std::optional<OfferedTail> fetchOfferedTail(const std::wstring& path) {
             tail.directory = std::move(*reading.directory);
             return tail;
         }
-        if (reading.neededTailLength <= tail.bytes.size()) {
+        if (reading.neededTailLength <= tail.bytes.size() || reading.neededTailLength > kMaxPackageTail) {
             return std::nullopt;
         }
-        headers = rangeHeaders(range->total - reading.neededTailLength, range->total - 1, validator);
+        asked = reading.neededTailLength;
+        headers = rangeHeaders(range->total - asked, range->total - 1, validator);
     }
     return std::nullopt;
 }
 
-// The new package as it is written, hashed on the way.
+// The new package as it goes into the partial file.
 struct Rebuild {
-    HANDLE output;
-    Sha256Hasher hasher;
-    std::uint64_t total;
-    std::uint64_t inPlace = 0;
+    PartialFile& partial;
+    const std::wstring& path;
+    const std::wstring& validator;
     std::uint64_t fetched = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     const ProgressSink& reportProgress;
 };
 
-bool place(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count, bool fromNetwork) {
-    DWORD written = 0;
-    if (!WriteFile(rebuild.output, bytes, count, &written, nullptr) || written != count ||
-        !addToSha256(rebuild.hasher, bytes, count)) {
+// Copied bytes move the percentage; the speed stays the network's.
+bool placeCopied(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count) {
+    if (!appendToPartial(rebuild.partial, bytes, count)) {
         return false;
     }
-    rebuild.inPlace += count;
-    rebuild.fetched += fromNetwork ? count : 0;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - rebuild.start).count();
-    // The percentage counts every byte in place; the speed only the network's.
-    rebuild.reportProgress(computeProgress(rebuild.inPlace, rebuild.total, rebuild.fetched, elapsed));
+    rebuild.reportProgress(
+        computeProgress(rebuild.partial.kept, rebuild.partial.record.total, rebuild.fetched, elapsed));
     return true;
 }
 
@@ -159,44 +159,54 @@ bool copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
     for (std::uint64_t done = 0; done < step.length; done += bytes.size()) {
         const std::uint64_t piece = std::min(step.length - done, kCopyChunkBytes);
         if (!readAt(previous, step.sourceOffset + done, piece, bytes) ||
-            !place(rebuild, bytes.data(), static_cast<DWORD>(piece), false)) {
+            !placeCopied(rebuild, bytes.data(), static_cast<DWORD>(piece))) {
             return false;
         }
     }
     return true;
 }
 
-bool fetchRun(Rebuild& rebuild, const std::wstring& path, const std::wstring& validator, const RebuildStep& step) {
+// The run's bytes go through the download's own reading and writing.
+bool fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     PinnedExchange exchange;
-    const std::optional<ContentRange> range = askForRange(path, rangeHeaders(step.sourceOffset, last, validator), exchange);
-    return range && range->first == step.sourceOffset && range->last == last && range->total == rebuild.total &&
-           readBody(exchange.request.get(), step.length, [&rebuild](const std::uint8_t* bytes, DWORD count) {
-               return place(rebuild, bytes, count, true);
-           });
+    const std::optional<ContentRange> range =
+        askForRange(rebuild.path, rangeHeaders(step.sourceOffset, last, rebuild.validator), exchange);
+    if (!range || range->first != step.sourceOffset || range->last != last ||
+        range->total != rebuild.partial.record.total) {
+        return false;
+    }
+    const std::uint64_t keptBefore = rebuild.partial.kept;
+    const bool ended = streamBody(exchange.request.get(), rebuild.partial, rebuild.reportProgress);
+    rebuild.fetched += rebuild.partial.kept - keptBefore;
+    if (rebuild.partial.kept > last + 1) {
+        // More than was asked for: the file no longer holds the package's start.
+        discardPartial(rebuild.partial);
+        return false;
+    }
+    return ended && rebuild.partial.kept == last + 1;
 }
 
-bool writeRebuild(Rebuild& rebuild, HANDLE previous, const std::wstring& path, const OfferedTail& tail,
-                  const std::vector<RebuildStep>& steps) {
+bool writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail, const std::vector<RebuildStep>& steps) {
     for (const RebuildStep& step : steps) {
-        if (!(step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, path, tail.validator, step))) {
+        if (!(step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step))) {
             return false;
         }
     }
     // Then the central directory and the end record, as fetched.
-    const std::uint64_t tailStart = rebuild.total - tail.bytes.size();
+    const std::uint64_t tailStart = rebuild.partial.record.total - tail.bytes.size();
     const std::uint64_t directoryAt = tail.directory.directoryStart - tailStart;
-    return place(rebuild, tail.bytes.data() + directoryAt, static_cast<DWORD>(tail.bytes.size() - directoryAt), false);
+    return placeCopied(rebuild, tail.bytes.data() + directoryAt, static_cast<DWORD>(tail.bytes.size() - directoryAt));
 }
 
 }  // namespace
 
-bool rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath, const Sha256Digest& digest,
-                                const ProgressSink& reportProgress) {
-    OwnedFileHandle previous(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+bool rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath, PartialFile& partial,
+                                const Sha256Digest& digest, const ProgressSink& reportProgress) {
+    OwnedFileHandle previous(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::optional<ZipDirectory> previousDirectory = previous ? readPreviousDirectory(previous.get()) : std::nullopt;
-    if (!previousDirectory) {
+    if (!previousDirectory || !partial.file || partial.kept != 0) {
         return false;
     }
     const std::wstring path = packageRequestPath(url);
@@ -206,23 +216,15 @@ bool rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& pac
     }
     const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail->directory);
     // With nothing to copy, the whole package is the cheaper request.
-    if (copiedBytes(steps) == 0) {
+    if (copiedBytes(steps) == 0 ||
+        !restartPartial(partial, PartialRecord{url, digestText(digest), tail->directory.fileSize, tail->validator})) {
         return false;
     }
-    const std::wstring rebuildPath = packagePath + kRebuildSuffix;
-    OwnedFileHandle output(CreateFileW(rebuildPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    Rebuild rebuild{output.get(), {}, tail->directory.fileSize, 0, 0, std::chrono::steady_clock::now(),
-                    reportProgress};
-    const bool rebuilt = output && startSha256(rebuild.hasher) &&
-                         writeRebuild(rebuild, previous.get(), path, *tail, steps) &&
-                         finishSha256(rebuild.hasher) == digest && FlushFileBuffers(output.get());
-    output.reset();
+    Rebuild rebuild{partial, path, tail->validator, 0, std::chrono::steady_clock::now(), reportProgress};
+    const bool written = writeRebuild(rebuild, previous.get(), *tail, steps);
+    // What was written is the offered package's start, as far as it went; a
+    // range request for the rest continues it, and the digest judges it whole.
+    flushPartial(partial);
     previous.reset();
-    if (!rebuilt || !MoveFileExW(rebuildPath.c_str(), packagePath.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(rebuildPath.c_str());
-        return false;
-    }
-    return true;
+    return written && finishPartial(partial, digest, packagePath);
 }

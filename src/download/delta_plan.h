@@ -34,6 +34,9 @@ std::uint64_t copiedBytes(const std::vector<RebuildStep>& steps);
 // How many bytes of a package's end the first request asks for: the end
 // record and, for a package of a few hundred files, the central directory.
 inline constexpr std::uint64_t kPackageTailRequest = 64 * 1024;
+// A central directory that needs more than this is not one the release tool
+// wrote (its entry names are short), and is not read into memory.
+inline constexpr std::uint64_t kMaxPackageTail = 16 * 1024 * 1024;
 
 // The request headers for the last `length` bytes of a file.
 std::wstring tailRangeHeaders(std::uint64_t length);

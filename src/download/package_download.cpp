@@ -82,17 +82,18 @@ bool downloadAttempt(Download& download) {
 
 bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
-    // What changed since the previous package is all that needs fetching,
-    // when the digest can prove the rebuilt file; anything else takes the
-    // whole package.
-    if (expectedDigest && rebuildFromPreviousPackage(url, targetPath, *expectedDigest, reportProgress)) {
-        removePartialDownload(targetPath);
+    Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
+    PartialFile& partial = download.partial;
+    openPartial(partial, targetPath, url, expectedDigest);
+    // Only what changed since the previous package needs fetching, when the
+    // digest can prove the rebuilt file and no earlier run left bytes of this
+    // release to go on from; whatever the rebuild leaves, the download below
+    // continues.
+    if (expectedDigest && rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, reportProgress)) {
         return true;
     }
-    Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
     AttemptCount count;
     while (mayAttemptAgain(count)) {
-        PartialFile& partial = download.partial;
         if (!partial.file && !partial.verified) {
             openPartial(partial, targetPath, url, expectedDigest);
         }
@@ -104,8 +105,8 @@ bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
         Sleep(kPauseAfterFailedAttemptMs);
     }
     // Kept bytes wait for the next start; an empty file would only be litter.
-    if (download.partial.file && download.partial.kept == 0) {
-        download.partial.file.reset();
+    if (partial.file && partial.kept == 0) {
+        partial.file.reset();
         removePartialDownload(targetPath);
     }
     return false;

@@ -11,8 +11,10 @@
 // hears of it.
 using ProgressSink = std::function<void(const DownloadProgress&)>;
 
-// Streams the package to the target file in up to three attempts. An attempt
-// fails unless the whole announced body reached the disk and matched the
-// expected digest; a failed attempt leaves no file behind.
+// Puts the package at the target path: rebuilt from the previous package
+// there when that can be proven, else downloaded, resuming what an earlier
+// attempt or run received. The target is replaced only by a complete file
+// that matched the expected digest; what a failed download received waits
+// beside it for the next attempt or start.
 bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress);

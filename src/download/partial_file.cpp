@@ -12,29 +12,12 @@ constexpr DWORD kRehashBufferBytes = 256 * 1024;
 // A record is a few lines; anything larger is not one.
 constexpr LONGLONG kMaxRecordBytes = 64 * 1024;
 
-bool startHash(PartialFile& partial) {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-        return false;
-    }
-    partial.algorithm.reset(algorithm);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) {
-        return false;
-    }
-    partial.hash.reset(hash);
-    return true;
-}
-
 bool hashBytes(PartialFile& partial, const unsigned char* bytes, DWORD count) {
-    return !partial.hash || BCryptHashData(partial.hash.get(), const_cast<PUCHAR>(bytes), count, 0) == 0;
+    return !partial.hasher.hash || addToSha256(partial.hasher, bytes, count);
 }
 
 bool hashMatches(PartialFile& partial, const Sha256Digest& expected) {
-    Sha256Digest actual{};
-    return partial.hash &&
-           BCryptFinishHash(partial.hash.get(), actual.data(), static_cast<ULONG>(actual.size()), 0) == 0 &&
-           actual == expected;
+    return partial.hasher.hash && finishSha256(partial.hasher) == expected;
 }
 
 bool truncateTo(HANDLE file, std::uint64_t length) {
@@ -105,8 +88,8 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
     partial.kept = static_cast<std::uint64_t>(size.QuadPart);
     partial.unflushed = 0;
     partial.verified = false;
-    partial.hash.reset();
-    if (digest && !startHash(partial)) {
+    partial.hasher.hash.reset();
+    if (digest && !startSha256(partial.hasher)) {
         partial.file.reset();
         return false;
     }
@@ -117,7 +100,7 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
             return true;
         }
         // Unreadable kept bytes are as good as none.
-        if (digest && !startHash(partial)) {
+        if (digest && !startSha256(partial.hasher)) {
             partial.file.reset();
             return false;
         }
@@ -131,7 +114,7 @@ bool restartPartial(PartialFile& partial, const PartialRecord& record) {
         discardPartial(partial);
     }
     partial.record = record;
-    return partial.file && partial.kept == 0 && (!partial.hash || startHash(partial)) &&
+    return partial.file && partial.kept == 0 && (!partial.hasher.hash || startSha256(partial.hasher)) &&
            writeRecord(partial.recordPath, record);
 }
 
@@ -178,7 +161,7 @@ bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& dige
         if (digest && !hashMatches(partial, *digest)) {
             // The finished hash is spent; the next attempt starts a new one.
             discardPartial(partial);
-            startHash(partial);
+            startSha256(partial.hasher);
             return false;
         }
         flushPartial(partial);

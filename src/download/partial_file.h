@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/owned_handles.h"
+#include "common/sha256.h"
 #include "download/resume.h"
 #include "net/manifest.h"
 
@@ -20,8 +21,7 @@ struct PartialFile {
     // exactly these.
     std::uint64_t kept = 0;
     std::uint64_t unflushed = 0;
-    OwnedAlgorithmProvider algorithm;
-    OwnedHash hash;
+    Sha256Hasher hasher;
     // Complete and verified, waiting only to be renamed.
     bool verified = false;
 };

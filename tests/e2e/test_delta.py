@@ -58,8 +58,8 @@ def sent(server):
 def assert_installed_exactly(office, new):
     assert office.wait_for_exit(timeout=120) == 0
     assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert sorted(path.name for path in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
     assert (office.folder / "nirva.zip").read_bytes() == new
-    assert not (office.folder / "nirva.zip.rebuild").exists()
 
 
 @pytest.mark.parametrize("change", CHANGES.values(), ids=CHANGES.keys())
@@ -115,3 +115,23 @@ def test_any_doubt_falls_back_to_the_whole_package(office, server, tmp_path, pre
     if previous is lying:
         # The rebuild was tried, and its result thrown away.
         assert len(package_requests(server)) > 2
+
+
+def test_link_dropped_during_the_rebuild_keeps_what_was_written(office, server, tmp_path):
+    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
+    new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
+    office.install_application("1234")
+    (office.folder / "nirva.zip").write_bytes(old)
+    serve(server, new)
+    # The end comes whole; the first changed entry breaks off on its way.
+    server.packages[PACKAGE_PATH].update(cut_at=[None, 30_000, None])
+
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    requests = package_requests(server)
+    assert len(requests) == 3 and requests[1]["sent"] == 30_000
+    # The rest is asked for from the first byte the rebuild did not write.
+    first_missing = int(requests[1]["range"].split("=")[1].split("-")[0]) + 30_000
+    assert requests[2]["range"] == f"bytes={first_missing}-"
+    assert sent(server) < len(new)

@@ -6,6 +6,9 @@
 // package.
 //
 // Usage: download_bench.exe URL TARGET_FILE SHA256 ROUNDS
+//
+// With a fifth argument, only the updater's download runs, each time with
+// that file in place as the previous package to rebuild from ("none": none).
 
 #include "common/owned_handles.h"
 #include "download/package_download.h"
@@ -30,6 +33,7 @@ struct BenchRun {
     std::wstring url;
     std::wstring target;
     std::optional<Sha256Digest> digest;
+    std::wstring previous;
     HWND window = nullptr;
     bool succeeded = false;
 };
@@ -66,7 +70,18 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 // The updater's download on its worker thread, its progress handled by a
 // window on this one, as in the updater.
 double updaterDownload(BenchRun& run) {
-    DeleteFileW(run.target.c_str());
+    if (run.previous.empty()) {
+        DeleteFileW(run.target.c_str());
+    } else {
+        // On the disk before the time starts, as an old package would be: a
+        // flush in the download must not be charged for writing this copy.
+        const bool copied = CopyFileW(run.previous.c_str(), run.target.c_str(), FALSE);
+        const OwnedFileHandle copy(CreateFileW(run.target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!copied || !copy || !FlushFileBuffers(copy.get())) {
+            return -1;
+        }
+    }
     progressMessages = 0;
     const auto start = std::chrono::steady_clock::now();
     const OwnedKernelHandle thread(CreateThread(nullptr, 0, downloadThread, &run, 0, nullptr));
@@ -142,6 +157,17 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&windowClass);
     run.window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  windowClass.hInstance, nullptr);
+
+    if (argc > 5) {
+        run.previous = std::wstring(argv[5]) == L"none" ? L"" : argv[5];
+        bool allSucceeded = true;
+        for (int round = 1; round <= rounds; ++round) {
+            const double seconds = updaterDownload(run);
+            std::printf("round=%d updater_s=%.3f\n", round, seconds);
+            allSucceeded = allSucceeded && seconds > 0;
+        }
+        return allSucceeded ? 0 : 1;
+    }
 
     const std::optional<Sha256Digest> digest = run.digest;
     bool allSucceeded = true;
