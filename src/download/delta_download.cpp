@@ -59,14 +59,23 @@ std::optional<ZipDirectory> readPreviousDirectory(HANDLE file) {
     return std::nullopt;
 }
 
-// Sends a request whose answer must be 206 with a well-formed Content-Range.
-std::optional<ContentRange> askForRange(const std::wstring& path, const std::wstring& headers,
-                                        PinnedExchange& exchange) {
-    if (!sendPinnedRequest(path, Timeouts::Download, exchange, headers) ||
-        queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kStatusPartialContent) {
-        return std::nullopt;
+// A request whose answer must be 206 with a well-formed Content-Range.
+// Broken when no answer came (the link dropped): worth another attempt.
+// Refused when the answer was another: the rebuild cannot go on.
+struct RangeAnswer {
+    RebuildOutcome failure = RebuildOutcome::NotPossible;
+    std::optional<ContentRange> range;
+};
+
+RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange) {
+    if (!sendPinnedRequest(path, Timeouts::Download, exchange, headers)) {
+        return {RebuildOutcome::Interrupted, std::nullopt};
     }
-    return parseContentRange(queryTextHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE));
+    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kStatusPartialContent) {
+        return {};
+    }
+    return {RebuildOutcome::NotPossible,
+            parseContentRange(queryTextHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE))};
 }
 
 // Reads exactly `length` body bytes, handing each piece on as it arrives.
@@ -93,23 +102,24 @@ struct OfferedTail {
     std::wstring validator;
 };
 
-std::optional<OfferedTail> fetchOfferedTail(const std::wstring& path) {
-    OfferedTail tail;
+// Fills the tail; Rebuilt stands for success here.
+RebuildOutcome fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
     std::uint64_t asked = kPackageTailRequest;
     std::wstring headers = tailRangeHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
         PinnedExchange exchange;
-        const std::optional<ContentRange> range = askForRange(path, headers, exchange);
+        const RangeAnswer answer = askForRange(path, headers, exchange);
+        const std::optional<ContentRange>& range = answer.range;
         // The tail is kept in memory: never more of it than was asked for.
         if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
-            return std::nullopt;
+            return answer.failure;
         }
         const HINTERNET request = exchange.request.get();
         const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
                                                        queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
         // Without a validator the later ranges could come from another file.
         if (validator.empty() || (requests > 0 && validator != tail.validator)) {
-            return std::nullopt;
+            return RebuildOutcome::NotPossible;
         }
         tail.validator = validator;
         tail.bytes.clear();
@@ -117,20 +127,20 @@ std::optional<OfferedTail> fetchOfferedTail(const std::wstring& path) {
                 tail.bytes.insert(tail.bytes.end(), bytes, bytes + count);
                 return true;
             })) {
-            return std::nullopt;
+            return RebuildOutcome::Interrupted;
         }
         ZipTailReading reading = readZipTail(tail.bytes, range->total);
         if (reading.directory) {
             tail.directory = std::move(*reading.directory);
-            return tail;
+            return RebuildOutcome::Rebuilt;
         }
         if (reading.neededTailLength <= tail.bytes.size() || reading.neededTailLength > kMaxPackageTail) {
-            return std::nullopt;
+            return RebuildOutcome::NotPossible;
         }
         asked = reading.neededTailLength;
         headers = rangeHeaders(range->total - asked, range->total - 1, validator);
     }
-    return std::nullopt;
+    return RebuildOutcome::NotPossible;
 }
 
 // The new package as it goes into the partial file.
@@ -154,27 +164,29 @@ bool placeCopied(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count) {
     return true;
 }
 
-bool copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
+// Rebuilt stands for success in the steps below.
+RebuildOutcome copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
     Bytes bytes;
     for (std::uint64_t done = 0; done < step.length; done += bytes.size()) {
         const std::uint64_t piece = std::min(step.length - done, kCopyChunkBytes);
         if (!readAt(previous, step.sourceOffset + done, piece, bytes) ||
             !placeCopied(rebuild, bytes.data(), static_cast<DWORD>(piece))) {
-            return false;
+            return RebuildOutcome::NotPossible;
         }
     }
-    return true;
+    return RebuildOutcome::Rebuilt;
 }
 
 // The run's bytes go through the download's own reading and writing.
-bool fetchRun(Rebuild& rebuild, const RebuildStep& step) {
+RebuildOutcome fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     PinnedExchange exchange;
-    const std::optional<ContentRange> range =
+    const RangeAnswer answer =
         askForRange(rebuild.path, rangeHeaders(step.sourceOffset, last, rebuild.validator), exchange);
+    const std::optional<ContentRange>& range = answer.range;
     if (!range || range->first != step.sourceOffset || range->last != last ||
         range->total != rebuild.partial.record.total) {
-        return false;
+        return answer.failure;
     }
     const std::uint64_t keptBefore = rebuild.partial.kept;
     const bool ended = streamBody(exchange.request.get(), rebuild.partial, rebuild.reportProgress);
@@ -182,49 +194,66 @@ bool fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     if (rebuild.partial.kept > last + 1) {
         // More than was asked for: the file no longer holds the package's start.
         discardPartial(rebuild.partial);
-        return false;
+        return RebuildOutcome::NotPossible;
     }
-    return ended && rebuild.partial.kept == last + 1;
+    return ended && rebuild.partial.kept == last + 1 ? RebuildOutcome::Rebuilt : RebuildOutcome::Interrupted;
 }
 
-bool writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail, const std::vector<RebuildStep>& steps) {
-    for (const RebuildStep& step : steps) {
-        if (!(step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step))) {
-            return false;
+// Writes what is missing after the kept bytes: the steps, then the central
+// directory and the end record as fetched.
+RebuildOutcome writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
+                            const std::vector<RebuildStep>& steps) {
+    for (const RebuildStep& step : stepsAfter(steps, rebuild.partial.kept)) {
+        const RebuildOutcome outcome = step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step);
+        if (outcome != RebuildOutcome::Rebuilt) {
+            return outcome;
         }
     }
-    // Then the central directory and the end record, as fetched.
     const std::uint64_t tailStart = rebuild.partial.record.total - tail.bytes.size();
-    const std::uint64_t directoryAt = tail.directory.directoryStart - tailStart;
-    return placeCopied(rebuild, tail.bytes.data() + directoryAt, static_cast<DWORD>(tail.bytes.size() - directoryAt));
+    const std::uint64_t from = std::max(rebuild.partial.kept, tail.directory.directoryStart) - tailStart;
+    if (from < tail.bytes.size() &&
+        !placeCopied(rebuild, tail.bytes.data() + from, static_cast<DWORD>(tail.bytes.size() - from))) {
+        return RebuildOutcome::NotPossible;
+    }
+    return RebuildOutcome::Rebuilt;
 }
 
 }  // namespace
 
-bool rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath, PartialFile& partial,
-                                const Sha256Digest& digest, const ProgressSink& reportProgress) {
+RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath,
+                                          PartialFile& partial, const Sha256Digest& digest,
+                                          const ProgressSink& reportProgress) {
     OwnedFileHandle previous(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::optional<ZipDirectory> previousDirectory = previous ? readPreviousDirectory(previous.get()) : std::nullopt;
-    if (!previousDirectory || !partial.file || partial.kept != 0) {
-        return false;
+    if (!previousDirectory || !partial.file) {
+        return RebuildOutcome::NotPossible;
     }
     const std::wstring path = packageRequestPath(url);
-    const std::optional<OfferedTail> tail = fetchOfferedTail(path);
-    if (!tail) {
-        return false;
+    OfferedTail tail;
+    if (const RebuildOutcome fetched = fetchOfferedTail(path, tail); fetched != RebuildOutcome::Rebuilt) {
+        return fetched;
     }
-    const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail->directory);
+    const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory);
     // With nothing to copy, the whole package is the cheaper request.
-    if (copiedBytes(steps) == 0 ||
-        !restartPartial(partial, PartialRecord{url, digestText(digest), tail->directory.fileSize, tail->validator})) {
-        return false;
+    if (copiedBytes(steps) == 0) {
+        return RebuildOutcome::NotPossible;
     }
-    Rebuild rebuild{partial, path, tail->validator, 0, std::chrono::steady_clock::now(), reportProgress};
-    const bool written = writeRebuild(rebuild, previous.get(), *tail, steps);
-    // What was written is the offered package's start, as far as it went; a
-    // range request for the rest continues it, and the digest judges it whole.
+    // Kept bytes are the offered file's start only when their record names
+    // its length and validator; any others make way.
+    const PartialRecord record{url, digestText(digest), tail.directory.fileSize, tail.validator};
+    if ((partial.kept == 0 || partial.record != record) && !restartPartial(partial, record)) {
+        return RebuildOutcome::NotPossible;
+    }
+    Rebuild rebuild{partial, path, tail.validator, 0, std::chrono::steady_clock::now(), reportProgress};
+    const RebuildOutcome written = writeRebuild(rebuild, previous.get(), tail, steps);
+    // What was written is the offered package's start, as far as it went:
+    // the next attempt or start goes on from there, and the digest judges
+    // the whole.
     flushPartial(partial);
     previous.reset();
-    return written && finishPartial(partial, digest, packagePath);
+    if (written != RebuildOutcome::Rebuilt) {
+        return written;
+    }
+    return finishPartial(partial, digest, packagePath) ? RebuildOutcome::Rebuilt : RebuildOutcome::NotPossible;
 }

@@ -52,6 +52,22 @@ std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDi
     return steps;
 }
 
+std::vector<RebuildStep> stepsAfter(const std::vector<RebuildStep>& steps, std::uint64_t done) {
+    std::vector<RebuildStep> remaining;
+    std::uint64_t position = 0;
+    for (RebuildStep step : steps) {
+        const std::uint64_t end = position + step.length;
+        if (end > done) {
+            const std::uint64_t skipped = done > position ? done - position : 0;
+            step.sourceOffset += skipped;
+            step.length -= skipped;
+            remaining.push_back(step);
+        }
+        position = end;
+    }
+    return remaining;
+}
+
 std::uint64_t fetchedBytes(const std::vector<RebuildStep>& steps) {
     std::uint64_t total = 0;
     for (const RebuildStep& step : steps) {

@@ -27,6 +27,10 @@ inline constexpr std::uint64_t kRangeMergeGap = 64 * 1024;
 std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDirectory& newPackage,
                                      std::uint64_t mergeGap = kRangeMergeGap);
 
+// The steps still to take when the first `done` bytes of the new package are
+// in place already (written by a rebuild or a download that was cut short).
+std::vector<RebuildStep> stepsAfter(const std::vector<RebuildStep>& steps, std::uint64_t done);
+
 // Bytes the plan fetches, and bytes it copies.
 std::uint64_t fetchedBytes(const std::vector<RebuildStep>& steps);
 std::uint64_t copiedBytes(const std::vector<RebuildStep>& steps);

@@ -84,21 +84,25 @@ bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
                      const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
     Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
     PartialFile& partial = download.partial;
-    openPartial(partial, targetPath, url, expectedDigest);
-    // Only what changed since the previous package needs fetching, when the
-    // digest can prove the rebuilt file and no earlier run left bytes of this
-    // release to go on from; whatever the rebuild leaves, the download below
-    // continues.
-    if (expectedDigest && rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, reportProgress)) {
-        return true;
-    }
+    // Only what changed since the previous package is fetched, when the
+    // digest can prove the rebuilt file, for as long as the rebuild can go
+    // on; whatever it leaves, the ordinary download continues.
+    bool rebuilding = expectedDigest.has_value();
     AttemptCount count;
     while (mayAttemptAgain(count)) {
         if (!partial.file && !partial.verified) {
             openPartial(partial, targetPath, url, expectedDigest);
         }
         const std::uint64_t keptBefore = partial.kept;
-        if (downloadAttempt(download)) {
+        if (rebuilding) {
+            const RebuildOutcome outcome =
+                rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, reportProgress);
+            if (outcome == RebuildOutcome::Rebuilt) {
+                return true;
+            }
+            rebuilding = outcome == RebuildOutcome::Interrupted;
+        }
+        if (!rebuilding && downloadAttempt(download)) {
             return true;
         }
         countAttempt(count, partial.kept > keptBefore);

@@ -8,13 +8,15 @@ import sys
 
 import pytest
 
-from conftest import manifest
+import harness
+from conftest import manifest, wait_until
 from harness import SOURCE_DIR
 from test_update import NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, package_requests, sha256
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "release"))
 from release_tool.package import write_package  # noqa: E402
 
+TAIL_RANGE = "bytes=-65536"
 FILES = 40
 FILE_SIZE = 64 * 1024
 
@@ -117,7 +119,11 @@ def test_any_doubt_falls_back_to_the_whole_package(office, server, tmp_path, pre
         assert len(package_requests(server)) > 2
 
 
-def test_link_dropped_during_the_rebuild_keeps_what_was_written(office, server, tmp_path):
+def fetch_ranges(server):
+    return [request["range"] for request in package_requests(server) if request["range"] != TAIL_RANGE]
+
+
+def test_rebuild_cut_short_goes_on_from_the_kept_bytes(office, server, tmp_path):
     old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
     new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
     office.install_application("1234")
@@ -129,9 +135,32 @@ def test_link_dropped_during_the_rebuild_keeps_what_was_written(office, server, 
     office.start_updater()
 
     assert_installed_exactly(office, new)
-    requests = package_requests(server)
-    assert len(requests) == 3 and requests[1]["sent"] == 30_000
-    # The rest is asked for from the first byte the rebuild did not write.
-    first_missing = int(requests[1]["range"].split("=")[1].split("-")[0]) + 30_000
-    assert requests[2]["range"] == f"bytes={first_missing}-"
-    assert sent(server) < len(new)
+    first, then = fetch_ranges(server)[:2]
+    first_missing = int(first.split("=")[1].split("-")[0]) + 30_000
+    assert then.startswith(f"bytes={first_missing}-")
+    assert sent(server) < len(new) / 4
+
+
+def test_killed_rebuild_goes_on_at_the_next_start(office, server, tmp_path):
+    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
+    new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
+    office.install_application("1234")
+    (office.folder / "nirva.zip").write_bytes(old)
+    serve(server, new)
+    server.packages[PACKAGE_PATH].update(chunk_size=2048, delay=0.05)
+    office.start_updater()
+    wait_until(lambda: any(request["sent"] > 8192 for request in package_requests(server)
+                           if request["range"] not in (None, TAIL_RANGE)), 60, interval=0.05,
+               what="a changed entry on its way")
+    harness.stop_wine()
+    office.wait_for_exit()
+    kept = (office.folder / "nirva.zip.partial").stat().st_size
+    assert (office.folder / "nirva.zip").read_bytes() == old
+
+    server.packages[PACKAGE_PATH]["delay"] = 0
+    server.requests.clear()
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    assert fetch_ranges(server)[0].startswith(f"bytes={kept}-")
+    assert sent(server) < len(new) / 4

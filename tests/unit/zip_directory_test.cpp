@@ -57,6 +57,16 @@ ZipEntry entry(const char* name, std::uint32_t crc, std::uint64_t start, std::ui
     return {name, crc, static_cast<std::uint32_t>(size - 40), 1000, 8, start, start + size};
 }
 
+void expectSteps(const std::vector<RebuildStep>& actual, const std::vector<RebuildStep>& expected,
+                 const std::string& what) {
+    ASSERT_EQ(actual.size(), expected.size()) << what;
+    for (size_t i = 0; i < actual.size(); ++i) {
+        EXPECT_EQ(actual[i].fromOldPackage, expected[i].fromOldPackage) << what << ", step " << i;
+        EXPECT_EQ(actual[i].sourceOffset, expected[i].sourceOffset) << what << ", step " << i;
+        EXPECT_EQ(actual[i].length, expected[i].length) << what << ", step " << i;
+    }
+}
+
 struct PlanCase {
     const char* what;
     std::vector<ZipEntry> oldEntries;
@@ -87,13 +97,26 @@ TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
     for (const PlanCase& c : cases) {
         ZipDirectory oldPackage{0, 0, c.oldEntries};
         ZipDirectory newPackage{0, 0, c.newEntries};
-        const std::vector<RebuildStep> steps = planRebuild(oldPackage, newPackage);
-        ASSERT_EQ(steps.size(), c.steps.size()) << c.what;
-        for (size_t i = 0; i < steps.size(); ++i) {
-            EXPECT_EQ(steps[i].fromOldPackage, c.steps[i].fromOldPackage) << c.what << ", step " << i;
-            EXPECT_EQ(steps[i].sourceOffset, c.steps[i].sourceOffset) << c.what << ", step " << i;
-            EXPECT_EQ(steps[i].length, c.steps[i].length) << c.what << ", step " << i;
-        }
+        expectSteps(planRebuild(oldPackage, newPackage), c.steps, c.what);
+    }
+}
+
+TEST(StepsAfter, SkipsWhatIsInPlaceAndStartsMidStepWhereItStopped) {
+    // Copy 100 bytes, fetch 50, copy 30: the new package's bytes 0-179.
+    const std::vector<RebuildStep> plan{{true, 500, 100}, {false, 100, 50}, {true, 700, 30}};
+    const struct {
+        std::uint64_t done;
+        std::vector<RebuildStep> remaining;
+    } cases[] = {
+        {0, plan},
+        {100, {{false, 100, 50}, {true, 700, 30}}},
+        {120, {{false, 120, 30}, {true, 700, 30}}},
+        {160, {{true, 710, 20}}},
+        {180, {}},
+        {500, {}},
+    };
+    for (const auto& c : cases) {
+        expectSteps(stepsAfter(plan, c.done), c.remaining, "done " + std::to_string(c.done));
     }
 }
 
