@@ -7,6 +7,7 @@
 #include "net/connection.h"
 #include "net/request_path.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
