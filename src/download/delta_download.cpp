@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr DWORD kStatusPartialContent = 206;
 constexpr std::uint64_t kCopyChunkBytes = 256 * 1024;
 constexpr DWORD kReadChunkBytes = 64 * 1024;
 
@@ -72,7 +71,7 @@ RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, P
     if (!sendPinnedRequest(path, Timeouts::Download, exchange, headers)) {
         return {RebuildOutcome::Interrupted, std::nullopt};
     }
-    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kStatusPartialContent) {
+    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PARTIAL_CONTENT) {
         return {};
     }
     return {RebuildOutcome::NotPossible,
@@ -106,7 +105,7 @@ struct OfferedTail {
 // Fills the tail; Rebuilt stands for success here.
 RebuildOutcome fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
     std::uint64_t asked = kPackageTailRequest;
-    std::wstring headers = tailRangeHeaders(asked);
+    std::wstring headers = tailRequestHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
         PinnedExchange exchange;
         const RangeAnswer answer = askForRange(path, headers, exchange);
@@ -139,7 +138,7 @@ RebuildOutcome fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
             return RebuildOutcome::NotPossible;
         }
         asked = reading.neededTailLength;
-        headers = rangeHeaders(range->total - asked, range->total - 1, validator);
+        headers = rangeRequestHeaders(range->total - asked, range->total - 1, validator);
     }
     return RebuildOutcome::NotPossible;
 }
@@ -183,7 +182,7 @@ RebuildOutcome fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     PinnedExchange exchange;
     const RangeAnswer answer =
-        askForRange(rebuild.path, rangeHeaders(step.sourceOffset, last, rebuild.validator), exchange);
+        askForRange(rebuild.path, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange);
     const std::optional<ContentRange>& range = answer.range;
     if (!range || range->first != step.sourceOffset || range->last != last ||
         range->total != rebuild.partial.record.total) {

@@ -83,11 +83,3 @@ std::uint64_t copiedBytes(const std::vector<RebuildStep>& steps) {
     }
     return total;
 }
-
-std::wstring tailRangeHeaders(std::uint64_t length) {
-    return L"Range: bytes=-" + std::to_wstring(length);
-}
-
-std::wstring rangeHeaders(std::uint64_t first, std::uint64_t last, const std::wstring& validator) {
-    return L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\nIf-Range: " + validator;
-}

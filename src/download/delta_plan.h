@@ -3,7 +3,6 @@
 #include "download/zip_directory.h"
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 // One run of the new package's bytes, in order from its first byte: copied
@@ -41,10 +40,3 @@ inline constexpr std::uint64_t kPackageTailRequest = 64 * 1024;
 // A central directory that needs more than this is not one the release tool
 // wrote (its entry names are short), and is not read into memory.
 inline constexpr std::uint64_t kMaxPackageTail = 16 * 1024 * 1024;
-
-// The request headers for the last `length` bytes of a file.
-std::wstring tailRangeHeaders(std::uint64_t length);
-// The request headers for bytes first..last (both included) of the file the
-// validator names: a server whose file has changed sends the whole of it,
-// which is then refused.
-std::wstring rangeHeaders(std::uint64_t first, std::uint64_t last, const std::wstring& validator);

@@ -49,6 +49,13 @@ bool startsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
     return true;
 }
 
+std::wstring withIfRange(std::wstring headers, const std::wstring& validator) {
+    if (!validator.empty()) {
+        headers += L"\r\nIf-Range: " + validator;
+    }
+    return headers;
+}
+
 }  // namespace
 
 std::wstring digestText(const std::optional<Sha256Digest>& digest) {
@@ -103,11 +110,15 @@ std::wstring chooseValidator(const std::wstring& etag, const std::wstring& lastM
 }
 
 std::wstring rangeRequestHeaders(std::uint64_t keptBytes, const std::wstring& validator) {
-    std::wstring headers = L"Range: bytes=" + std::to_wstring(keptBytes) + L"-";
-    if (!validator.empty()) {
-        headers += L"\r\nIf-Range: " + validator;
-    }
-    return headers;
+    return withIfRange(L"Range: bytes=" + std::to_wstring(keptBytes) + L"-", validator);
+}
+
+std::wstring rangeRequestHeaders(std::uint64_t first, std::uint64_t last, const std::wstring& validator) {
+    return withIfRange(L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last), validator);
+}
+
+std::wstring tailRequestHeaders(std::uint64_t length) {
+    return L"Range: bytes=-" + std::to_wstring(length);
 }
 
 std::optional<ContentRange> parseContentRange(const std::wstring& value) {

@@ -43,6 +43,10 @@ std::wstring chooseValidator(const std::wstring& etag, const std::wstring& lastM
 // "Range" asks for everything from the first missing byte; "If-Range" makes
 // the server send the whole file instead when it is no longer the same.
 std::wstring rangeRequestHeaders(std::uint64_t keptBytes, const std::wstring& validator);
+// The same for bytes first..last (both included) only.
+std::wstring rangeRequestHeaders(std::uint64_t first, std::uint64_t last, const std::wstring& validator);
+// The request headers for the last `length` bytes of a file.
+std::wstring tailRequestHeaders(std::uint64_t length);
 
 struct ContentRange {
     std::uint64_t first = 0;

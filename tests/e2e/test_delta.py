@@ -64,14 +64,20 @@ def assert_installed_exactly(office, new):
     assert (office.folder / "nirva.zip").read_bytes() == new
 
 
-@pytest.mark.parametrize("change", CHANGES.values(), ids=CHANGES.keys())
-def test_only_what_changed_is_fetched(office, server, tmp_path, change):
+def offer_over_previous(office, server, tmp_path, change=CHANGES["one-changed"]):
+    """The changed release offered to an office whose folder keeps the previous package."""
     old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
-    new_files = change(OLD_FILES)
-    new = release(tmp_path, "new", NEW_APPLICATION, new_files)
+    new = release(tmp_path, "new", NEW_APPLICATION, change(OLD_FILES))
     office.install_application("1234")
     (office.folder / "nirva.zip").write_bytes(old)
     serve(server, new)
+    return old, new
+
+
+@pytest.mark.parametrize("change", CHANGES.values(), ids=CHANGES.keys())
+def test_only_what_changed_is_fetched(office, server, tmp_path, change):
+    _, new = offer_over_previous(office, server, tmp_path, change)
+    new_files = change(OLD_FILES)
 
     office.start_updater()
 
@@ -124,11 +130,7 @@ def fetch_ranges(server):
 
 
 def test_rebuild_cut_short_goes_on_from_the_kept_bytes(office, server, tmp_path):
-    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
-    new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
-    office.install_application("1234")
-    (office.folder / "nirva.zip").write_bytes(old)
-    serve(server, new)
+    _, new = offer_over_previous(office, server, tmp_path)
     # The end comes whole; the first changed entry breaks off on its way.
     server.packages[PACKAGE_PATH].update(cut_at=[None, 30_000, None])
 
@@ -142,11 +144,7 @@ def test_rebuild_cut_short_goes_on_from_the_kept_bytes(office, server, tmp_path)
 
 
 def test_killed_rebuild_goes_on_at_the_next_start(office, server, tmp_path):
-    old = release(tmp_path, "old", OLD_APPLICATION, OLD_FILES)
-    new = release(tmp_path, "new", NEW_APPLICATION, CHANGES["one-changed"](OLD_FILES))
-    office.install_application("1234")
-    (office.folder / "nirva.zip").write_bytes(old)
-    serve(server, new)
+    old, new = offer_over_previous(office, server, tmp_path)
     server.packages[PACKAGE_PATH].update(chunk_size=2048, delay=0.05)
     office.start_updater()
     wait_until(lambda: any(request["sent"] > 8192 for request in package_requests(server)
