@@ -1,0 +1,63 @@
+#pragma once
+
+// Why a check or an update did not get through, carried as a value from
+// where it happened to whoever records it (the support log, the outcome
+// report). The user never sees it: the boxes and texts are the same whatever
+// the cause; a support person or the vendor needs to tell a pin mismatch
+// from a 404 from a full disk.
+
+#include <cstdint>
+
+// Where in the run it failed, in the order a run meets them.
+enum class FailureStep : std::uint8_t {
+    None,             // nothing failed
+    Check,            // asking the server which release is current
+    Download,         // fetching or rebuilding the package
+    StopApplication,  // stopping this office's running application
+    MoveAside,        // removing leftovers and moving the application aside
+    Unpack,           // unpacking the package into the staging folder
+    CheckPackage,     // the unpacked program and its version, the flush
+    Swap,             // putting the staging folder in the application's place
+    SelfUpdate,       // replacing the updater with the release's
+};
+
+// What went wrong there.
+enum class FailureKind : std::uint8_t {
+    None,
+    Unreachable,     // no answer: name, connection, TLS, a link that dropped
+    PinRefused,      // the server's key matches no pin
+    HttpStatus,      // an answer whose status the step cannot use
+    BadAnswer,       // an answer that is not what was asked for (a body cut
+                     // short or too long, a range that does not fit, no manifest)
+    Signature,       // the manifest's signature does not verify
+    DigestFormat,    // the manifest's sha256 is unreadable, or missing where
+                     // the release key requires it
+    DigestMismatch,  // the package's bytes are not the ones the digest names
+    TooLarge,        // more bytes than the download may write
+    GaveUp,          // attempts that brought bytes, but never the whole file
+    Disk,            // the disk refused a read or a write
+    System,          // another Windows call failed
+    BadPackage,      // the archive is refused: its names, methods or sizes
+    WrongRelease,    // the package's program is missing or of another release
+};
+
+struct Failure {
+    FailureStep step = FailureStep::None;
+    FailureKind kind = FailureKind::None;
+    // The status of the answer that failed the step, when one did.
+    std::uint32_t httpStatus = 0;
+    // The Windows or WinHTTP error number, when a call reported one.
+    std::uint32_t systemError = 0;
+
+    explicit operator bool() const { return step != FailureStep::None; }
+    friend bool operator==(const Failure&, const Failure&) = default;
+};
+
+// The number an outcome report carries: the HTTP status when a status failed
+// the step, else the Windows error, else 0.
+std::uint32_t failureCode(const Failure& failure);
+
+// Short lowercase words for logs and reports; stable, since the vendor's
+// report tables are keyed by them.
+const char* failureStepName(FailureStep step);
+const char* failureKindName(FailureKind kind);
