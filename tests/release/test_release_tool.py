@@ -160,6 +160,24 @@ def test_refuses_folders_clients_would_not_unpack_intact(release_folder, notes_f
     assert_refused(build(release_folder, notes_file, out), out, *words)
 
 
+@pytest.mark.parametrize("first, second, same_on_windows", [
+    ("s.txt", "\u017f.txt", True),
+    ("data/i.dll", "data/\u0131.dll", True),
+    ("I.dll", "\u0131.dll", True),
+    ("\u03c2/", "\u03c3/", True),
+    ("\u00b5.txt", "\u03bc.txt", True),
+    ("\u212a.txt", "k.txt", True),
+    ("\u00df.txt", "ss.txt", False),
+    ("\u0130.txt", "i.txt", False),
+    ("\U00010400.txt", "\U00010428.txt", False),
+], ids=["long-s", "dotless-i", "dotless-i-capital", "final-sigma", "micro-sign", "kelvin-sign-lower-case-only",
+        "sharp-s-is-not-ss", "dotted-capital-i", "beyond-the-basic-plane"])
+def test_names_windows_folds_to_one_are_refused(first, second, same_on_windows):
+    problems = package.entry_name_problems(sorted([first, second]))
+    assert [problem for problem in problems if "letter case" in problem] == (
+        [f"folder: {min(first, second)} and {max(first, second)} differ only in letter case"] if same_on_windows else [])
+
+
 def test_refuses_output_inside_release_folder(release_folder, notes_file):
     out = release_folder / "out"
     assert_refused(build(release_folder, notes_file, out), out, "out:")

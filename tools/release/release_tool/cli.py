@@ -43,8 +43,11 @@ or clients would update forever or never.
 
 Entry names must be names Windows PowerShell extracts: no \ : * ? " < > | or
 control characters, none ending in a dot or a space, no device name (CON,
-PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), and no path inside
-the package longer than 200 characters.
+PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), no path inside
+the package longer than 200 characters, and no two names Windows takes for one.
+Letter case is folded as NTFS folds it, each character upper-cased on its own
+(s and ſ, i and ı, σ and ς, µ and μ are one name; ß and ss are two), and
+also lower-cased on its own.
 
 With --updater FILE, a new nirva_updater.exe goes into the package root, so
 that it lands as NIRVA\nirva_updater.exe. Clients replace their updater with

@@ -4,6 +4,7 @@ import dataclasses
 import hashlib
 import re
 import zipfile
+from collections.abc import Callable
 from pathlib import Path
 
 from . import signing
@@ -50,14 +51,35 @@ RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"{port}{n}" for port in ("COM",
 MAX_ENTRY_PATH = 200
 
 
+def windows_folded(name: str, change: Callable[[str], str]) -> str:
+    """The name with each UTF-16 unit mapped on its own, as NTFS's case table
+    maps it: a character whose mapping is not one character of the Basic
+    Multilingual Plane (str.upper() gives "SS" for "ß") stays as it is, and so
+    does a character beyond that plane (two units, which the table keeps)."""
+    return "".join(mapped if c <= "\uffff" and len(mapped := change(c)) == 1 else c for c in name)
+
+
+def case_collisions(entries: list[str]) -> list[tuple[str, str]]:
+    """Pairs of entries that name the same file on Windows. NTFS compares names
+    upper-cased unit by unit, so "s" and "ſ" (U+017F) are one name although
+    their lower cases differ. Lower-case folding still refuses what it always
+    refused: names that only it tells apart (the Kelvin sign and "k") are
+    too close to ship, whatever a given file system keeps apart."""
+    pairs = []
+    for change in (str.upper, str.lower):
+        seen: dict[str, str] = {}
+        for entry in entries:
+            if (other := seen.setdefault(windows_folded(entry, change), entry)) != entry:
+                pairs.append((other, entry))
+    return list(dict.fromkeys(pairs))
+
+
 def entry_name_problems(entries: list[str]) -> list[str]:
     """Entry names a Windows client would not unpack as they are."""
-    problems = []
-    seen: dict[str, str] = {}
+    # Two names Windows takes as one would overwrite each other.
+    problems = [f"folder: {first} and {second} differ only in letter case"
+                for first, second in case_collisions(entries)]
     for entry in entries:
-        # Windows folds case: two such names would overwrite each other.
-        if (other := seen.setdefault(entry.lower(), entry)) != entry:
-            problems.append(f"folder: {other} and {entry} differ only in letter case")
         for name in entry.rstrip("/").split("/"):
             if UNFIT_CHARACTERS.search(name):
                 problems.append(f'folder: {entry}: a name with \\ : * ? " < > | or a control character')
