@@ -87,7 +87,7 @@ def test_package_holds_the_folder_content_at_its_root(release_folder, notes_file
 
 def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
     out = tmp_path / "out"
-    assert build(release_folder, notes_file, out, "--mandatory").returncode == 0
+    assert build(release_folder, notes_file, out, "--mandatory", "--rollout", "10").returncode == 0
     raw = (out / "manifest.json").read_bytes()
     text = raw.decode("utf-8")
     expected = {
@@ -98,8 +98,11 @@ def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
         "releaseDate": "2024-05-02",
         "uploadDate": UPLOAD_DATE,
         "mandatory": True,
+        "size": (out / "nirva.zip").stat().st_size,
+        "rollout": 10,
     }
-    assert reader.read_manifest(text) == reader.Manifest.from_keys(expected)
+    assert reader.read_manifest(text) == reader.Manifest.from_keys(
+        expected | {"size": str(expected["size"]), "rollout": "10"})
     assert json.loads(text, strict=False) == expected
     assert not raw.startswith(b"\xef\xbb\xbf")
     checked = run_tool("--check-manifest", out / "manifest.json")
@@ -125,6 +128,12 @@ def test_refuses_values_the_updater_would_misread(release_folder, tmp_path, note
     notes_path.write_text(notes, encoding="utf-8")
     out = tmp_path / "out"
     assert_refused(build(release_folder, notes_path, out, url=url), out, *words)
+
+
+@pytest.mark.parametrize("rollout", ["101", "-1", "050", "10.0", "ten", ""])
+def test_refuses_a_rollout_that_is_not_a_percentage(release_folder, notes_file, tmp_path, rollout):
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_file, out, "--rollout", rollout), out, "rollout:")
 
 
 @pytest.mark.parametrize("version", [
@@ -218,9 +227,16 @@ def manifest_with(fragment, *replaced):
     ("<html>502</html>", "not JSON"),
     ('{"version": "1.0", "version": "1.0"}', "version: occurs more than once"),
     ('{"version": "1.0"}', "sha256: missing"),
+    (manifest_with('"notes": "ok", "rollout": "10"'), 'rollout: "10" is not a whole number'),
+    (manifest_with('"notes": "ok", "rollout": 101'), "rollout: '101'"),
+    (manifest_with('"notes": "ok", "rollout": 10.5'), "rollout: 10.5 is not a whole number"),
+    (manifest_with('"notes": "ok", "size": true'), "size: true is not a whole number"),
+    (manifest_with('"notes": "ok", "size": -5'), "size: the updater reads '5' where '-5' is meant"),
+    (manifest_with('"notes": "ok", "size": 0'), "size: '0'"),
 ], ids=["escaped-quote", "escaped-line-break", "unicode-escape", "bare-line-feed", "key-name-as-value",
         "numeric-version", "string-mandatory", "nested-first", "five-part-version", "url-without-path",
-        "not-json", "duplicate-key", "missing-keys"])
+        "not-json", "duplicate-key", "missing-keys", "quoted-rollout", "rollout-over-100", "fractional-rollout",
+        "boolean-size", "negative-size", "zero-size"])
 def test_check_manifest_names_what_the_updater_would_misread(tmp_path, text, message):
     path = tmp_path / "manifest.json"
     path.write_text(text, encoding="utf-8")

@@ -6,8 +6,8 @@ import sys
 from pathlib import Path
 
 from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text, notes_from_file,
-                     notes_problems, product_version_problems, updater_problems, url_problems,
-                     version_problems)
+                     notes_problems, product_version_problems, rollout_problems, updater_problems,
+                     url_problems, version_problems)
 from . import signing
 from .package import publish
 from .reader import Manifest
@@ -60,6 +60,15 @@ that path, from its own update server; the host in the url is not contacted.
 Dates: releaseDate is YYYY-MM-DD (default: the upload day); uploadDate is
 YYYY-MM-DDTHH:MM:SSZ in UTC (default: now).
 
+The manifest always holds "size", the package's length in bytes, as a JSON
+number, for the updater to hold the download to. With --rollout N (a whole
+number from 0 to 100) it holds "rollout": N, the percentage of offices to
+offer the release to; without it the key is left out, which means every
+office. To widen a release or halt it (--rollout 0), build it again with
+another --rollout and publish the new manifest: the package comes out the
+same. Both are signed; a manifest checked with --check-manifest must give
+them as JSON numbers, if at all.
+
 With --signing-key KEY.pem (an ECDSA P-256 private key, kept on the offline
 release machine), the manifest gets a "signature": ECDSA over the SHA-256 of
 the values the updater reads (see tools/release/release_tool/signing.py), as
@@ -89,6 +98,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--out", type=Path, help="output folder for nirva.zip and manifest.json")
     parser.add_argument("--mandatory", action="store_true",
                         help="clients must install this release (default: optional)")
+    parser.add_argument("--rollout", metavar="N",
+                        help="offer the release to N percent of offices, 0 to 100 (default: no key, every office)")
     parser.add_argument("--release-date", type=lambda text: _date(text, RELEASE_DATE_FORMAT),
                         help="YYYY-MM-DD")
     parser.add_argument("--upload-date", type=lambda text: _date(text, UPLOAD_DATE_FORMAT),
@@ -145,7 +156,7 @@ def release_command(arguments: argparse.Namespace) -> None:
     if out_dir.is_relative_to(folder.resolve()):
         problems.append(f"out: {arguments.out} lies inside the release folder")
     version_refusals = version_problems(arguments.version)
-    problems += version_refusals + url_problems(arguments.url)
+    problems += version_refusals + url_problems(arguments.url) + rollout_problems(arguments.rollout)
     try:
         notes = notes_from_file(arguments.notes)
         problems += notes_problems(notes)
@@ -165,11 +176,13 @@ def release_command(arguments: argparse.Namespace) -> None:
     upload_date = arguments.upload_date or datetime.datetime.now(datetime.timezone.utc).strftime(UPLOAD_DATE_FORMAT)
     manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
                         release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
-                        mandatory=arguments.mandatory)
+                        mandatory=arguments.mandatory, rollout=arguments.rollout)
     manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key)
     print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
     print(f"{manifest_path} (version {manifest.version}, "
-          f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date}"
+          f"{'mandatory' if manifest.mandatory else 'optional'}, "
+          f"offered to {'every office' if manifest.rollout is None else manifest.rollout + ' % of offices'}, "
+          f"uploaded {manifest.upload_date}"
           f"{', signed' if manifest.signature else ''})")
 
 

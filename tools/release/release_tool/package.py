@@ -9,7 +9,7 @@ from pathlib import Path
 
 from . import signing
 from .checks import UPDATER_EXE, Refusal, misread_fields, signature_problems
-from .reader import Manifest, read_manifest
+from .reader import NUMBER_KEYS, Manifest, read_manifest
 
 PACKAGE_NAME = "nirva.zip"
 MANIFEST_NAME = "manifest.json"
@@ -19,7 +19,8 @@ MSDOS_ARCHIVE_ATTRIBUTE = 0x20
 
 # Notes go last: a notes text equal to a key's name (say, just "url") would
 # otherwise stand before that key and catch the updater's search for it.
-WRITE_ORDER = ("version", "url", "sha256", "releaseDate", "uploadDate", "mandatory", "signature", "notes")
+WRITE_ORDER = ("version", "url", "sha256", "size", "rollout", "releaseDate", "uploadDate", "mandatory", "signature",
+               "notes")
 
 
 def release_entries(folder: Path) -> list[str]:
@@ -124,9 +125,12 @@ def render_manifest(manifest: Manifest) -> str:
     lines = []
     for key in WRITE_ORDER:
         value = manifest.value(key)
-        if key == "signature" and not value:
+        if value is None or (key == "signature" and not value):
             continue
-        rendered = ("true" if value else "false") if key == "mandatory" else f'"{value}"'
+        if key == "mandatory":
+            rendered = "true" if value else "false"
+        else:
+            rendered = value if key in NUMBER_KEYS else f'"{value}"'
         lines.append(f'  "{key}": {rendered}')
     return "{\n" + ",\n".join(lines) + "\n}\n"
 
@@ -172,7 +176,8 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | Non
     parts = {final: final.with_name(final.name + ".part") for final in (package, manifest_path)}
     try:
         write_package(sources, parts[package])
-        manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]))
+        manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]),
+                                       size=str(parts[package].stat().st_size))
         if signing_key is not None:
             manifest = dataclasses.replace(
                 manifest, signature=signing.sign(signing.canonical_message(manifest), signing_key))
