@@ -10,6 +10,8 @@ from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text,
                      url_problems, version_problems)
 from . import signing
 from .package import publish
+from .report import read_reports
+from .report_output import html_report, text_report
 from .reader import Manifest
 
 RELEASE_DATE_FORMAT = "%Y-%m-%d"
@@ -82,6 +84,9 @@ With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
 above refuse; with --public-key HEX also its signature.
 
+"nirva_release.py report LOG... [--html FILE]" reads the update server's
+outcome reports instead and prints how each release fares; see its --help.
+
 Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
 
@@ -121,6 +126,36 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
         if missing:
             parser.error("missing " + ", ".join(missing))
     return arguments
+
+
+REPORT_COMMAND = "report"
+REPORT_DESCRIPTION = """\
+Reads the update server's outcome report log (deploy/nginx/README.md, "Outcome
+reports") and prints per release: the offices that tried it (distinct office
+ids), how many installed it and how many failed, and the failure reports by
+step and code with the number of offices that sent them; then the checks that
+failed before any release was offered (their to-version is "none").
+
+An office counts once per release, with the outcome of its latest report: an
+office that failed and installed later counts as installed for that release
+(its earlier failure reports still show among the failures).
+
+Each LOG is read with its rotated copies beside it (LOG.1, LOG.2.gz,
+LOG-20261201.gz, ...), plain or gzip-compressed. Lines that are not a
+well-formed report (another path, a method other than GET, an unknown
+outcome or step, a code that is not decimal, an office id that is not 32
+lowercase hexadecimal digits) are counted and otherwise ignored.
+
+With --html FILE, also writes one self-contained page (no script, nothing
+loaded from elsewhere) with the same tables and a bar chart per release."""
+
+
+def parse_report_arguments(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(prog=f"nirva_release.py {REPORT_COMMAND}", description=REPORT_DESCRIPTION,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("logs", nargs="+", type=Path, metavar="LOG", help="the report log nginx writes")
+    parser.add_argument("--html", type=Path, metavar="FILE", help="also write the tables and charts as a page")
+    return parser.parse_args(argv)
 
 
 def _date(text: str, pattern: str) -> str:
@@ -186,17 +221,34 @@ def release_command(arguments: argparse.Namespace) -> None:
           f"{', signed' if manifest.signature else ''})")
 
 
+def report_command(arguments: argparse.Namespace) -> None:
+    log = read_reports(arguments.logs)
+    sys.stdout.write(text_report(log))
+    if arguments.html is not None:
+        try:
+            arguments.html.write_text(html_report(log), encoding="utf-8")
+        except OSError as error:
+            raise Refusal([f"html: cannot write {arguments.html}: {error.strerror}"])
+
+
+def run(argv: list[str]) -> None:
+    if argv[:1] == [REPORT_COMMAND]:
+        report_command(parse_report_arguments(argv[1:]))
+        return
+    arguments = parse_arguments(argv)
+    if arguments.print_public_key is not None:
+        print(signing.public_key_hex(arguments.print_public_key))
+    elif arguments.check_manifest is not None:
+        check_manifest_command(arguments.check_manifest, arguments.public_key)
+    else:
+        release_command(arguments)
+
+
 def main(argv: list[str] | None = None) -> int:
     # Persian paths must not stop a run whose output goes to a narrow code page.
     sys.stdout.reconfigure(errors="backslashreplace")
-    arguments = parse_arguments(argv)
     try:
-        if arguments.print_public_key is not None:
-            print(signing.public_key_hex(arguments.print_public_key))
-        elif arguments.check_manifest is not None:
-            check_manifest_command(arguments.check_manifest, arguments.public_key)
-        else:
-            release_command(arguments)
+        run(sys.argv[1:] if argv is None else argv)
     except signing.SigningError as error:
         print(f"refused: {error}", file=sys.stderr)
         return 1
