@@ -1,5 +1,6 @@
 """The release tool end to end: package, manifest, refusals and checks."""
 
+import dataclasses
 import hashlib
 import json
 import os
@@ -13,7 +14,9 @@ import pytest
 REPOSITORY = Path(__file__).resolve().parents[2]
 TOOL = REPOSITORY / "tools" / "release" / "nirva_release.py"
 sys.path.insert(0, str(TOOL.parent))
+sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
 
+import patch_reference  # noqa: E402
 from release_tool import checks, package, reader  # noqa: E402
 
 URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
@@ -368,3 +371,72 @@ def test_signing_key_that_is_not_p256_is_refused(release_folder, notes_file, tmp
     subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", key], check=True, capture_output=True)
     out = tmp_path / "out"
     assert_refused(build(release_folder, notes_file, out, "--signing-key", key), out, "not an ECDSA P-256")
+
+
+def ledger(changed=b""):
+    """Text that deflates well and that bsdiff patches in a few bytes when a line changes."""
+    return b"".join(b"%06d rate %d\r\n" % (index * 7919 % 999983, index) for index in range(4000)) + changed
+
+
+def entries(package_path):
+    with zipfile.ZipFile(package_path) as archive:
+        return {info.filename: (info, archive.read(info)) for info in archive.infolist()}
+
+
+def test_patches_rebuild_each_changed_entry_and_leave_package_and_manifest_as_they_were(release_folder, notes_file,
+                                                                                       tmp_path):
+    (release_folder / "data" / "rates.db").write_bytes(ledger())
+    assert build(release_folder, notes_file, tmp_path / "old").returncode == 0
+    (release_folder / "data" / "rates.db").write_bytes(ledger().replace(b"rate 17", b"RATE 17"))
+    (release_folder / "data" / "forms" / "invoice.frm").write_bytes(os.urandom(4000))
+    (release_folder / "added.txt").write_bytes(b"not in the old package")
+
+    result = build(release_folder, notes_file, tmp_path / "new", "--previous", tmp_path / "old" / "nirva.zip")
+    assert result.returncode == 0, result.stderr
+    assert build(release_folder, notes_file, tmp_path / "plain").returncode == 0
+    for name in ("nirva.zip", "manifest.json"):
+        assert (tmp_path / "new" / name).read_bytes() == (tmp_path / "plain" / name).read_bytes()
+    old, new = entries(tmp_path / "old" / "nirva.zip"), entries(tmp_path / "new" / "nirva.zip")
+    patch_names = {f"{old[name][0].CRC:08x}-{new[name][0].CRC:08x}": name for name in ("data/rates.db",)}
+    patches = {path.name: path.read_bytes() for path in (tmp_path / "new" / "nirva.zip.patches").iterdir()}
+    assert set(patches) == set(patch_names)
+    for patch_name, entry in patch_names.items():
+        assert patch_reference.apply_patch(old[entry][1], patches[patch_name]) == new[entry][1]
+        assert len(patches[patch_name]) < new[entry][0].compress_size / 10
+
+
+@pytest.mark.parametrize("case, message", [
+    ("zlib-other-than-the-updaters", "zlib is 1.3.1, the updater's 1.2.13"),
+    ("previous-not-a-zip", "is not a readable zip"),
+    ("package-deflate-not-the-contract", "is not what deflating it with the package's settings gives"),
+])
+def test_patches_are_refused_when_the_updater_could_not_use_them(release_folder, notes_file, tmp_path, monkeypatch,
+                                                                 capsys, case, message):
+    from release_tool import cli, deflate, patches
+    (release_folder / "data" / "rates.db").write_bytes(ledger())
+    assert build(release_folder, notes_file, tmp_path / "old").returncode == 0
+    previous = tmp_path / "old" / ("manifest.json" if case == "previous-not-a-zip" else "nirva.zip")
+    if case == "zlib-other-than-the-updaters":
+        monkeypatch.setattr(patches.zlib, "ZLIB_RUNTIME_VERSION", "1.3.1")
+    if case == "package-deflate-not-the-contract":
+        monkeypatch.setattr(patches, "PACKAGE_DEFLATE", dataclasses.replace(deflate.PACKAGE_DEFLATE, level=9))
+    (release_folder / "data" / "rates.db").write_bytes(ledger(b"one more line\r\n"))
+    out = tmp_path / "out"
+    returncode = cli.main([str(release_folder), "--version", VERSION, "--notes", str(notes_file), "--url", URL,
+                           "--out", str(out), "--previous", str(previous)])
+    assert returncode == 1
+    assert message in capsys.readouterr().err
+    assert not out.exists() or not any(out.iterdir())
+
+
+@pytest.mark.parametrize("triples, fits", [
+    ([(100, 20, -100)], True),
+    ([(0, 0, 50), (100, 20, -150)], False),
+    ([(50, 0, -60), (50, 20, 10)], False),
+    ([(100, 25, 0)], False),
+    ([(100, 10, 0)], False),
+    ([(100, 30, 0), (0, -10, 0)], False),
+], ids=["fits", "add-past-old", "seek-before-old", "copy-past-new", "extra-left-over", "negative-copy"])
+def test_control_triples_from_bsdiff_are_kept_only_inside_the_buffers(triples, fits):
+    from release_tool import patches
+    assert patches.control_fits(triples, old_size=100, new_size=120, diff=100, extra=20) == fits

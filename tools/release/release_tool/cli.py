@@ -9,7 +9,8 @@ from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text,
                      notes_problems, product_version_problems, rollout_problems, updater_problems,
                      url_problems, version_problems)
 from . import signing
-from .package import publish
+from .package import Published, publish
+from .patches import previous_problems
 from .report import read_reports
 from .report_output import html_report, text_report
 from .reader import Manifest
@@ -43,7 +44,7 @@ as it is never newer. nirva_acc.exe must carry a version resource whose
 ProductVersion is the same version (compared as the updater compares them),
 or clients would update forever or never.
 
-Entry names must be names Windows PowerShell extracts: no \ : * ? " < > | or
+Entry names must be names Windows PowerShell extracts: no \\ : * ? " < > | or
 control characters, none ending in a dot or a space, no device name (CON,
 PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), no path inside
 the package longer than 200 characters, and no two names Windows takes for one.
@@ -52,7 +53,7 @@ Letter case is folded as NTFS folds it, each character upper-cased on its own
 also lower-cased on its own.
 
 With --updater FILE, a new nirva_updater.exe goes into the package root, so
-that it lands as NIRVA\nirva_updater.exe. Clients replace their updater with
+that it lands as NIRVA\\nirva_updater.exe. Clients replace their updater with
 it after installing the release, only when its ProductVersion is newer than
 their own; it must be a Windows executable with a readable ProductVersion.
 
@@ -79,6 +80,19 @@ releases signed so. The tool verifies its own signature with the public key
 made from the private one before keeping the manifest. Signing and checking
 signatures need the openssl command line. --print-public-key KEY.pem prints the
 128 hexadecimal digits to build the updater with.
+
+With --previous OLD.zip (repeatable: the last few packages offices may still
+have), also writes OUT/nirva.zip.patches/: for every file of the new package
+whose name an old package holds with another CRC-32, a binary patch from the
+old content to the new, named <old CRC-32>-<new CRC-32> (8 lowercase hex
+digits each), kept only when it is under half the new entry's compressed size
+(entries over 256 MiB get none). Publish that folder beside the package, before
+the manifest. An updater rebuilding from the old package fetches the patch
+instead of the entry, and the entry itself when the patch is missing or does
+not rebuild it. The package and the manifest are the same with or without
+patches. Needs the bsdiff command and a Python whose zlib is 1.2.13, the
+updater's: the updater deflates each patched entry again and must get the
+package's bytes (README.md, "Binary patches", has the format).
 
 With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
@@ -111,6 +125,9 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="YYYY-MM-DDTHH:MM:SSZ, UTC")
     parser.add_argument("--updater", type=Path, metavar="FILE",
                         help=f"a newer {UPDATER_EXE} to put at the package root")
+    parser.add_argument("--previous", type=Path, metavar="OLD.zip", action="append", default=[],
+                        help="an earlier nirva.zip offices may still have: patches from its changed entries "
+                             "(repeatable)")
     parser.add_argument("--signing-key", type=Path, metavar="KEY",
                         help="ECDSA P-256 private key (PEM) that signs the manifest")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
@@ -201,6 +218,8 @@ def release_command(arguments: argparse.Namespace) -> None:
         problems += product_version_problems(exe, arguments.version)
     if arguments.updater is not None:
         problems += updater_problems(arguments.updater)
+    if arguments.previous:
+        problems += previous_problems(arguments.previous)
     if arguments.signing_key is not None:
         try:
             signing.public_key_hex(arguments.signing_key)
@@ -212,9 +231,18 @@ def release_command(arguments: argparse.Namespace) -> None:
     manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
                         release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
                         mandatory=arguments.mandatory, rollout=arguments.rollout)
-    manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key)
+    print_published(publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key, arguments.previous))
+
+
+def print_published(published: Published) -> None:
+    manifest, package = published.manifest, published.package
     print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
-    print(f"{manifest_path} (version {manifest.version}, "
+    if published.patch_results is not None:
+        kept = len(published.patch_results.kept)
+        print(f"{published.patch_folder} ({kept} patch{'' if kept == 1 else 'es'})")
+        print("".join(f"  patch {note}\n" for note in published.patch_results.kept)
+              + "".join(f"  no patch: {note}\n" for note in published.patch_results.skipped), end="")
+    print(f"{published.manifest_path} (version {manifest.version}, "
           f"{'mandatory' if manifest.mandatory else 'optional'}, "
           f"offered to {'every office' if manifest.rollout is None else manifest.rollout + ' % of offices'}, "
           f"uploaded {manifest.upload_date}"

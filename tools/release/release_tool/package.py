@@ -3,11 +3,13 @@
 import dataclasses
 import hashlib
 import re
+import shutil
 import zipfile
 from collections.abc import Callable
+from dataclasses import dataclass
 from pathlib import Path
 
-from . import signing
+from . import patches, signing
 from .checks import UPDATER_EXE, Refusal, misread_fields, signature_problems
 from .reader import NUMBER_KEYS, Manifest, read_manifest
 
@@ -21,6 +23,16 @@ MSDOS_ARCHIVE_ATTRIBUTE = 0x20
 # otherwise stand before that key and catch the updater's search for it.
 WRITE_ORDER = ("version", "url", "sha256", "size", "rollout", "releaseDate", "uploadDate", "mandatory", "signature",
                "notes")
+
+
+@dataclass(frozen=True)
+class Published:
+    manifest: Manifest
+    package: Path
+    manifest_path: Path
+    # With previous packages: the patches folder and what went into it.
+    patch_folder: Path | None = None
+    patch_results: patches.PatchResults | None = None
 
 
 def release_entries(folder: Path) -> list[str]:
@@ -164,18 +176,27 @@ def package_sources(folder: Path, updater: Path | None) -> dict[str, Path | None
     return dict(sorted(sources.items()))
 
 
+def _replace_folder(part: Path, final: Path) -> None:
+    if final.exists():
+        shutil.rmtree(final)
+    if part.exists():
+        part.replace(final)
+
+
 def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | None = None,
-            signing_key: Path | None = None) -> tuple[Manifest, Path, Path]:
-    """Writes the package and the manifest with its sha256 into out_dir; on
-    any problem nothing new is left there."""
+            signing_key: Path | None = None, previous: list[Path] | None = None) -> Published:
+    """Writes the package, its patches from the previous packages and the
+    manifest with its sha256 into out_dir; on any problem nothing new is left there."""
     out_dir.mkdir(parents=True, exist_ok=True)
     sources = package_sources(folder, updater)
     entries = list(sources)
     package, manifest_path = out_dir / PACKAGE_NAME, out_dir / MANIFEST_NAME
-    # In this order: a client that sees the new manifest must find its package.
-    parts = {final: final.with_name(final.name + ".part") for final in (package, manifest_path)}
+    patch_folder = out_dir / (PACKAGE_NAME + patches.FOLDER_SUFFIX)
+    # In this order: a client that sees the new manifest must find its package and patches.
+    parts = {final: final.with_name(final.name + ".part") for final in (patch_folder, package, manifest_path)}
     try:
         write_package(sources, parts[package])
+        results = patches.write_patches(parts[package], previous, parts[patch_folder]) if previous else None
         manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]),
                                        size=str(parts[package].stat().st_size))
         if signing_key is not None:
@@ -185,9 +206,11 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | Non
         problems = verify_output(parts[package], parts[manifest_path], manifest, entries, signing_key)
         if problems:
             raise Refusal(problems)
-        for final, part in parts.items():
-            part.replace(final)
+        _replace_folder(parts[patch_folder], patch_folder)
+        for final in (package, manifest_path):
+            parts[final].replace(final)
     finally:
+        shutil.rmtree(parts.pop(patch_folder), ignore_errors=True)
         for part in parts.values():
             part.unlink(missing_ok=True)
-    return manifest, package, manifest_path
+    return Published(manifest, package, manifest_path, patch_folder if results else None, results)
