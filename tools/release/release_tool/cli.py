@@ -99,7 +99,8 @@ updater does, and names every field the updater would misread or the rules
 above refuse; with --public-key HEX also its signature.
 
 "nirva_release.py report LOG... [--html FILE]" reads the update server's
-outcome reports instead and prints how each release fares; see its --help.
+outcome reports instead and prints how each release fares; see its --help
+(a release folder named report is given as ./report).
 
 Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
