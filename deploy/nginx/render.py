@@ -35,6 +35,9 @@ http {
 %s}
 """
 
+REPORT_LOG = "/var/log/nginx/nirva-reports.log"
+STANDALONE_REPORT_LOG = "reports.log"
+
 # Values go into the configuration unquoted.
 UNSAFE = re.compile(r"[\s;{}\"'\\$#]")
 
@@ -59,6 +62,8 @@ def main(argv=None):
     parser.add_argument("--listen", default="443", help="nginx listen address (default 443)")
     parser.add_argument("--server-name", default="_",
                         help="the updater's update host name (default _, any name)")
+    parser.add_argument("--report-log", help=f"the outcome report log (default {REPORT_LOG}, "
+                                             f"or {STANDALONE_REPORT_LOG} under the prefix with --standalone)")
     parser.add_argument("--standalone", action="store_true", help="write a complete nginx.conf")
     parser.add_argument("-o", "--output", type=Path, help="output file (default: standard output)")
     arguments = parser.parse_args(argv)
@@ -71,6 +76,7 @@ def main(argv=None):
         "CERT": str(arguments.cert.resolve()),
         "KEY": str(arguments.key.resolve()),
         "ROOT": str(arguments.root.resolve()),
+        "REPORT_LOG": arguments.report_log or (STANDALONE_REPORT_LOG if arguments.standalone else REPORT_LOG),
     }
     unsafe = [f"{name} {value!r}" for name, value in values.items() if not value or UNSAFE.search(value)]
     if unsafe:

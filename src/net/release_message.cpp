@@ -6,7 +6,9 @@
 
 namespace {
 
-constexpr char kMessageLabel[] = "NIRVA release manifest v1";
+constexpr char kMessageLabel[] = "NIRVA release manifest v2";
+// A manifest without "rollout" is offered to every office, so it signs as this.
+constexpr wchar_t kAbsentRollout[] = L"100";
 constexpr char kValueSeparator = '\xFF';
 
 std::string toUtf8(const std::wstring& text) {
@@ -39,8 +41,10 @@ int base64Value(wchar_t character) {
 }  // namespace
 
 std::string releaseMessage(const ManifestRecord& manifest) {
+    const std::wstring size = manifest.size.value_or(std::wstring());
+    const std::wstring rollout = manifest.rollout.value_or(kAbsentRollout);
     std::string message = kMessageLabel;
-    for (const std::wstring* value : {&manifest.version, &manifest.url, &manifest.sha256}) {
+    for (const std::wstring* value : {&manifest.version, &manifest.url, &manifest.sha256, &size, &rollout}) {
         message += kValueSeparator + toUtf8(*value);
     }
     message += kValueSeparator;

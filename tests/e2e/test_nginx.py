@@ -1,6 +1,7 @@
 """A release published with the release tool and served by a real nginx,
 rendered from the deployment template, updates the real updater under Wine."""
 
+import datetime
 import http.client
 import json
 import os
@@ -18,6 +19,7 @@ from conftest import CHECK_PREFIX, KEY_DIR, PERSIAN_NOTES, PORT, SUPPORT_DIR, no
 
 VERSION = "2.0.0.0"
 PACKAGE_PATH = f"/packages/{VERSION}/nirva.zip"
+REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
 URL = "https://updates.example" + PACKAGE_PATH
 DATA_FILE = Path("data") / "chart-of-accounts.csv"
 DATA = "code,name\n1101,\u0635\u0646\u062F\u0648\u0642\n".encode("utf-8")
@@ -41,6 +43,19 @@ def get(path):
         connection.request("GET", path)
         response = connection.getresponse()
         return response, response.read()
+    finally:
+        connection.close()
+
+
+def pinned_get(path, method="GET"):
+    """A request over TLS that trusts only the test build's pinned certificate."""
+    context = ssl.create_default_context(cafile=KEY_DIR / "pinned.crt")
+    context.check_hostname = False
+    connection = http.client.HTTPSConnection("127.0.0.1", PORT, context=context, timeout=10)
+    try:
+        connection.request(method, path)
+        response = connection.getresponse()
+        return response.status, response.read()
     finally:
         connection.close()
 
@@ -153,3 +168,29 @@ def test_hand_made_manifest_with_an_escaped_quote_is_refused_and_would_be_misrea
     assert notes_text(window) == "say \\"
     office.close(window)
     assert office.wait_for_exit() == 0
+
+
+def test_reports_are_answered_with_no_content_logged_apart_and_counted_by_the_report_command(nginx):
+    office = "0123456789abcdef" * 2
+    reports = [f"1.0.0.0/{VERSION}/failed/download/404/{office}", f"1.0.0.0/{VERSION}/installed/none/0/{office}",
+               f"1.0.0.0/{VERSION}/failed/nowhere/0/{office}"]
+    for report in reports:
+        assert pinned_get(REPORT_PREFIX + report) == (204, b"")
+    assert pinned_get(REPORT_PREFIX + reports[0], method="POST")[0] == 403
+    assert pinned_get(CHECK_PREFIX + "1.0.0.0")[0] == 404  # nothing published
+
+    # nginx writes a log line only after its answer has gone out.
+    report_log = nginx.parent / "nginx" / "reports.log"
+    harness.wait_until(lambda: len(report_log.read_text(encoding="utf-8").splitlines()) > len(reports), 10)
+    logged = [line.split(" ") for line in report_log.read_text(encoding="utf-8").splitlines()]
+    assert [fields[1:] for fields in logged] == [["GET", REPORT_PREFIX + report] for report in reports] + \
+        [["POST", REPORT_PREFIX + reports[0]]]
+    assert all(datetime.datetime.fromisoformat(fields[0]).tzinfo for fields in logged)
+    # The main log keeps its own lines, in its own format, without the reports.
+    harness.wait_until(lambda: access_log(nginx), 10)
+    assert [entry[:3] for entry in access_log(nginx)] == [("GET", CHECK_PREFIX + "1.0.0.0", "404")]
+
+    result = run_release_tool("report", report_log)
+    assert result.returncode == 0, result.stderr
+    assert [VERSION, "1", "1", "0"] in [line.split() for line in result.stdout.splitlines()]
+    assert "2 not a well-formed report" in result.stdout

@@ -14,13 +14,12 @@ from release_tool.reader import KEYS, Manifest, read_manifest  # noqa: E402
 
 
 def expected_record(path):
-    record = {}
+    """Nine key=value lines in the record's order; a size or rollout line that
+    is the key alone says that the key is absent."""
     lines = path.read_bytes().decode("utf-8").split("\n")
     assert lines[-1] == "", f"{path.name} must end with a line feed"
     assert [line.partition("=")[0] for line in lines[:-1]] == list(KEYS), path.name
-    for line in lines[:-1]:
-        key, _, value = line.partition("=")
-        record[key] = value
+    record = {key: value if equals else None for key, equals, value in (line.partition("=") for line in lines[:-1])}
     assert record["mandatory"] in ("true", "false"), path.name
     record["mandatory"] = record["mandatory"] == "true"
     return record

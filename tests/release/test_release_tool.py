@@ -1,5 +1,6 @@
 """The release tool end to end: package, manifest, refusals and checks."""
 
+import dataclasses
 import hashlib
 import json
 import os
@@ -13,7 +14,9 @@ import pytest
 REPOSITORY = Path(__file__).resolve().parents[2]
 TOOL = REPOSITORY / "tools" / "release" / "nirva_release.py"
 sys.path.insert(0, str(TOOL.parent))
+sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
 
+import patch_reference  # noqa: E402
 from release_tool import checks, package, reader  # noqa: E402
 
 URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
@@ -87,7 +90,7 @@ def test_package_holds_the_folder_content_at_its_root(release_folder, notes_file
 
 def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
     out = tmp_path / "out"
-    assert build(release_folder, notes_file, out, "--mandatory").returncode == 0
+    assert build(release_folder, notes_file, out, "--mandatory", "--rollout", "10").returncode == 0
     raw = (out / "manifest.json").read_bytes()
     text = raw.decode("utf-8")
     expected = {
@@ -98,8 +101,11 @@ def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
         "releaseDate": "2024-05-02",
         "uploadDate": UPLOAD_DATE,
         "mandatory": True,
+        "size": (out / "nirva.zip").stat().st_size,
+        "rollout": 10,
     }
-    assert reader.read_manifest(text) == reader.Manifest.from_keys(expected)
+    assert reader.read_manifest(text) == reader.Manifest.from_keys(
+        expected | {"size": str(expected["size"]), "rollout": "10"})
     assert json.loads(text, strict=False) == expected
     assert not raw.startswith(b"\xef\xbb\xbf")
     checked = run_tool("--check-manifest", out / "manifest.json")
@@ -125,6 +131,12 @@ def test_refuses_values_the_updater_would_misread(release_folder, tmp_path, note
     notes_path.write_text(notes, encoding="utf-8")
     out = tmp_path / "out"
     assert_refused(build(release_folder, notes_path, out, url=url), out, *words)
+
+
+@pytest.mark.parametrize("rollout", ["101", "-1", "050", "10.0", "ten", ""])
+def test_refuses_a_rollout_that_is_not_a_percentage(release_folder, notes_file, tmp_path, rollout):
+    out = tmp_path / "out"
+    assert_refused(build(release_folder, notes_file, out, "--rollout", rollout), out, "rollout:")
 
 
 @pytest.mark.parametrize("version", [
@@ -158,6 +170,24 @@ def test_refuses_folders_clients_would_not_unpack_intact(release_folder, notes_f
     change(release_folder)
     out = tmp_path / "out"
     assert_refused(build(release_folder, notes_file, out), out, *words)
+
+
+@pytest.mark.parametrize("first, second, same_on_windows", [
+    ("s.txt", "\u017f.txt", True),
+    ("data/i.dll", "data/\u0131.dll", True),
+    ("I.dll", "\u0131.dll", True),
+    ("\u03c2/", "\u03c3/", True),
+    ("\u00b5.txt", "\u03bc.txt", True),
+    ("\u212a.txt", "k.txt", True),
+    ("\u00df.txt", "ss.txt", False),
+    ("\u0130.txt", "i.txt", False),
+    ("\U00010400.txt", "\U00010428.txt", False),
+], ids=["long-s", "dotless-i", "dotless-i-capital", "final-sigma", "micro-sign", "kelvin-sign-lower-case-only",
+        "sharp-s-is-not-ss", "dotted-capital-i", "beyond-the-basic-plane"])
+def test_names_windows_folds_to_one_are_refused(first, second, same_on_windows):
+    problems = package.entry_name_problems(sorted([first, second]))
+    assert [problem for problem in problems if "letter case" in problem] == (
+        [f"folder: {min(first, second)} and {max(first, second)} differ only in letter case"] if same_on_windows else [])
 
 
 def test_refuses_output_inside_release_folder(release_folder, notes_file):
@@ -200,9 +230,16 @@ def manifest_with(fragment, *replaced):
     ("<html>502</html>", "not JSON"),
     ('{"version": "1.0", "version": "1.0"}', "version: occurs more than once"),
     ('{"version": "1.0"}', "sha256: missing"),
+    (manifest_with('"notes": "ok", "rollout": "10"'), 'rollout: "10" is not a whole number'),
+    (manifest_with('"notes": "ok", "rollout": 101'), "rollout: '101'"),
+    (manifest_with('"notes": "ok", "rollout": 10.5'), "rollout: 10.5 is not a whole number"),
+    (manifest_with('"notes": "ok", "size": true'), "size: true is not a whole number"),
+    (manifest_with('"notes": "ok", "size": -5'), "size: the updater reads '5' where '-5' is meant"),
+    (manifest_with('"notes": "ok", "size": 0'), "size: '0'"),
 ], ids=["escaped-quote", "escaped-line-break", "unicode-escape", "bare-line-feed", "key-name-as-value",
         "numeric-version", "string-mandatory", "nested-first", "five-part-version", "url-without-path",
-        "not-json", "duplicate-key", "missing-keys"])
+        "not-json", "duplicate-key", "missing-keys", "quoted-rollout", "rollout-over-100", "fractional-rollout",
+        "boolean-size", "negative-size", "zero-size"])
 def test_check_manifest_names_what_the_updater_would_misread(tmp_path, text, message):
     path = tmp_path / "manifest.json"
     path.write_text(text, encoding="utf-8")
@@ -334,3 +371,72 @@ def test_signing_key_that_is_not_p256_is_refused(release_folder, notes_file, tmp
     subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", key], check=True, capture_output=True)
     out = tmp_path / "out"
     assert_refused(build(release_folder, notes_file, out, "--signing-key", key), out, "not an ECDSA P-256")
+
+
+def ledger(changed=b""):
+    """Text that deflates well and that bsdiff patches in a few bytes when a line changes."""
+    return b"".join(b"%06d rate %d\r\n" % (index * 7919 % 999983, index) for index in range(4000)) + changed
+
+
+def entries(package_path):
+    with zipfile.ZipFile(package_path) as archive:
+        return {info.filename: (info, archive.read(info)) for info in archive.infolist()}
+
+
+def test_patches_rebuild_each_changed_entry_and_leave_package_and_manifest_as_they_were(release_folder, notes_file,
+                                                                                       tmp_path):
+    (release_folder / "data" / "rates.db").write_bytes(ledger())
+    assert build(release_folder, notes_file, tmp_path / "old").returncode == 0
+    (release_folder / "data" / "rates.db").write_bytes(ledger().replace(b"rate 17", b"RATE 17"))
+    (release_folder / "data" / "forms" / "invoice.frm").write_bytes(os.urandom(4000))
+    (release_folder / "added.txt").write_bytes(b"not in the old package")
+
+    result = build(release_folder, notes_file, tmp_path / "new", "--previous", tmp_path / "old" / "nirva.zip")
+    assert result.returncode == 0, result.stderr
+    assert build(release_folder, notes_file, tmp_path / "plain").returncode == 0
+    for name in ("nirva.zip", "manifest.json"):
+        assert (tmp_path / "new" / name).read_bytes() == (tmp_path / "plain" / name).read_bytes()
+    old, new = entries(tmp_path / "old" / "nirva.zip"), entries(tmp_path / "new" / "nirva.zip")
+    patch_names = {f"{old[name][0].CRC:08x}-{new[name][0].CRC:08x}": name for name in ("data/rates.db",)}
+    patches = {path.name: path.read_bytes() for path in (tmp_path / "new" / "nirva.zip.patches").iterdir()}
+    assert set(patches) == set(patch_names)
+    for patch_name, entry in patch_names.items():
+        assert patch_reference.apply_patch(old[entry][1], patches[patch_name]) == new[entry][1]
+        assert len(patches[patch_name]) < new[entry][0].compress_size / 10
+
+
+@pytest.mark.parametrize("case, message", [
+    ("zlib-other-than-the-updaters", "zlib is 1.3.1, the updater's 1.2.13"),
+    ("previous-not-a-zip", "is not a readable zip"),
+    ("package-deflate-not-the-contract", "is not what deflating it with the package's settings gives"),
+])
+def test_patches_are_refused_when_the_updater_could_not_use_them(release_folder, notes_file, tmp_path, monkeypatch,
+                                                                 capsys, case, message):
+    from release_tool import cli, deflate, patches
+    (release_folder / "data" / "rates.db").write_bytes(ledger())
+    assert build(release_folder, notes_file, tmp_path / "old").returncode == 0
+    previous = tmp_path / "old" / ("manifest.json" if case == "previous-not-a-zip" else "nirva.zip")
+    if case == "zlib-other-than-the-updaters":
+        monkeypatch.setattr(patches.zlib, "ZLIB_RUNTIME_VERSION", "1.3.1")
+    if case == "package-deflate-not-the-contract":
+        monkeypatch.setattr(patches, "PACKAGE_DEFLATE", dataclasses.replace(deflate.PACKAGE_DEFLATE, level=9))
+    (release_folder / "data" / "rates.db").write_bytes(ledger(b"one more line\r\n"))
+    out = tmp_path / "out"
+    returncode = cli.main([str(release_folder), "--version", VERSION, "--notes", str(notes_file), "--url", URL,
+                           "--out", str(out), "--previous", str(previous)])
+    assert returncode == 1
+    assert message in capsys.readouterr().err
+    assert not out.exists() or not any(out.iterdir())
+
+
+@pytest.mark.parametrize("triples, fits", [
+    ([(100, 20, -100)], True),
+    ([(0, 0, 50), (100, 20, -150)], False),
+    ([(50, 0, -60), (50, 20, 10)], False),
+    ([(100, 25, 0)], False),
+    ([(100, 10, 0)], False),
+    ([(100, 30, 0), (0, -10, 0)], False),
+], ids=["fits", "add-past-old", "seek-before-old", "copy-past-new", "extra-left-over", "negative-copy"])
+def test_control_triples_from_bsdiff_are_kept_only_inside_the_buffers(triples, fits):
+    from release_tool import patches
+    assert patches.control_fits(triples, old_size=100, new_size=120, diff=100, extra=20) == fits

@@ -10,7 +10,8 @@
 
 namespace {
 
-// An .expected file: seven "key=value" lines in the record's order.
+// An .expected file: nine "key=value" lines in the record's order; a line
+// of size or rollout that is the key alone says that the key is absent.
 ManifestRecord expectedRecord(const std::wstring& text) {
     ManifestRecord record;
     std::wstring mandatory;
@@ -24,6 +25,13 @@ ManifestRecord expectedRecord(const std::wstring& text) {
     }
     EXPECT_TRUE(mandatory == L"true" || mandatory == L"false");
     record.mandatory = mandatory == L"true";
+    for (std::optional<std::wstring>* field : {&record.size, &record.rollout}) {
+        std::wstring line;
+        std::getline(lines, line);
+        if (line.find(L'=') != std::wstring::npos) {
+            *field = line.substr(line.find(L'=') + 1);
+        }
+    }
     return record;
 }
 
@@ -47,6 +55,8 @@ TEST(ManifestVectors, ReaderGivesEveryVectorsExpectedRecord) {
         EXPECT_EQ(actual.releaseDate, expected.releaseDate);
         EXPECT_EQ(actual.uploadDate, expected.uploadDate);
         EXPECT_EQ(actual.mandatory, expected.mandatory);
+        EXPECT_EQ(actual.size, expected.size);
+        EXPECT_EQ(actual.rollout, expected.rollout);
     }
 }
 

@@ -1,1 +1,2 @@
-"""The release tool. Imports run one way: cli -> package -> checks -> reader and pe_version."""
+"""The release tool. Imports run one way: cli -> package, report_output -> patches, report -> checks,
+deflate -> reader and pe_version."""

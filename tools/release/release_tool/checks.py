@@ -7,12 +7,21 @@ from pathlib import Path
 
 from . import signing
 from .pe_version import NoVersionResource, read_product_version
-from .reader import INT32_MAX, KEYS, MAX_VERSION_PARTS, Manifest, is_newer, parse_version, read_manifest
+from .reader import (INT32_MAX, KEYS, MAX_VERSION_PARTS, NUMBER_KEYS, Manifest, is_newer, parse_version,
+                     read_manifest)
 
 APPLICATION_EXE = "nirva_acc.exe"
 UPDATER_EXE = "nirva_updater.exe"
 URL_PATH_SEARCH_START = 8
 VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*(\+[0-9]+)?", re.ASCII)
+# A JSON number without sign, fraction or leading zero.
+WHOLE_NUMBER = re.compile(r"0|[1-9][0-9]*", re.ASCII)
+MAX_ROLLOUT = 100
+# The largest length a signed 64-bit number holds: any reader can take it.
+MAX_SIZE = 2**63 - 1
+# The JSON type of each key's value, compared exactly: bool is an int to Python, not to the updater.
+JSON_TYPES = ({key: (str, "a string") for key in KEYS} | {"mandatory": (bool, "true or false")}
+              | dict.fromkeys(NUMBER_KEYS, (int, "a whole number")))
 
 
 class Refusal(Exception):
@@ -94,10 +103,25 @@ def date_problems(field: str, value: str) -> list[str]:
     return reader_safety_problems(field, value) + ([f"{field}: contains a control character"] if controls else [])
 
 
+def rollout_problems(rollout: str | None) -> list[str]:
+    """None (no rollout: every office) or the percentage of offices, 0 to 100."""
+    if rollout is None or (WHOLE_NUMBER.fullmatch(rollout) and int(rollout) <= MAX_ROLLOUT):
+        return []
+    return [f"rollout: {rollout!r} is not a whole number from 0 to {MAX_ROLLOUT} (the percentage of offices)"]
+
+
+def size_problems(size: str | None) -> list[str]:
+    """None (no size given) or the package's length in bytes."""
+    if size is None or (WHOLE_NUMBER.fullmatch(size) and 0 < int(size) <= MAX_SIZE):
+        return []
+    return [f"size: {size!r} is not a package length in bytes (a whole number from 1 to {MAX_SIZE})"]
+
+
 def field_problems(manifest: Manifest) -> list[str]:
     return (version_problems(manifest.version) + url_problems(manifest.url) + sha256_problems(manifest.sha256)
             + notes_problems(manifest.notes) + date_problems("releaseDate", manifest.release_date)
-            + date_problems("uploadDate", manifest.upload_date))
+            + date_problems("uploadDate", manifest.upload_date) + size_problems(manifest.size)
+            + rollout_problems(manifest.rollout))
 
 
 def notes_from_file(path: Path) -> str:
@@ -113,7 +137,9 @@ def notes_from_file(path: Path) -> str:
     return re.sub(r"\r\n|\r|\n", "\r\n", text)
 
 
-def _shown(value: str | bool) -> str:
+def _shown(value: str | bool | None) -> str:
+    if value is None:
+        return "nothing (absent)"
     if isinstance(value, bool):
         return "true" if value else "false"
     return "'" + re.sub(r"\r\n|\r|\n", "\u21b5", value) + "'"
@@ -144,16 +170,16 @@ def check_manifest_text(text: str, public_key: str | None = None) -> list[str]:
     if not isinstance(document, dict):
         return ["not a JSON object"]
     problems = [f"{key}: occurs more than once" for key in dict.fromkeys(duplicates)]
-    for key in KEYS:
-        expected_type = bool if key == "mandatory" else str
+    for key, (expected_type, kind) in JSON_TYPES.items():
         if key not in document:
-            problems.append(f"{key}: missing")
-        elif not isinstance(document[key], expected_type):
-            kind = "true or false" if expected_type is bool else "a string"
+            if key not in NUMBER_KEYS:
+                problems.append(f"{key}: missing")
+        elif type(document[key]) is not expected_type:
             problems.append(f"{key}: {json.dumps(document[key], ensure_ascii=False)} is not {kind}")
     if problems:
         return problems
-    intended = Manifest.from_keys({key: document[key] for key in KEYS})
+    intended = Manifest.from_keys({key: str(document[key]) if key in NUMBER_KEYS else document[key]
+                                   for key in KEYS if key in document})
     problems = misread_fields(text, intended) or field_problems(intended)
     if public_key is not None and not problems:
         problems = signature_problems(read_manifest(text), public_key)

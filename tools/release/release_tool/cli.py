@@ -6,10 +6,13 @@ import sys
 from pathlib import Path
 
 from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text, notes_from_file,
-                     notes_problems, product_version_problems, updater_problems, url_problems,
-                     version_problems)
+                     notes_problems, product_version_problems, rollout_problems, updater_problems,
+                     url_problems, version_problems)
 from . import signing
-from .package import publish
+from .package import Published, publish
+from .patches import previous_problems
+from .report import read_reports
+from .report_output import html_report, text_report
 from .reader import Manifest
 
 RELEASE_DATE_FORMAT = "%Y-%m-%d"
@@ -41,13 +44,16 @@ as it is never newer. nirva_acc.exe must carry a version resource whose
 ProductVersion is the same version (compared as the updater compares them),
 or clients would update forever or never.
 
-Entry names must be names Windows PowerShell extracts: no \ : * ? " < > | or
+Entry names must be names Windows PowerShell extracts: no \\ : * ? " < > | or
 control characters, none ending in a dot or a space, no device name (CON,
-PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), and no path inside
-the package longer than 200 characters.
+PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), no path inside
+the package longer than 200 characters, and no two names Windows takes for one.
+Letter case is folded as NTFS folds it, each character upper-cased on its own
+(s and ſ, i and ı, σ and ς, µ and μ are one name; ß and ss are two), and
+also lower-cased on its own.
 
 With --updater FILE, a new nirva_updater.exe goes into the package root, so
-that it lands as NIRVA\nirva_updater.exe. Clients replace their updater with
+that it lands as NIRVA\\nirva_updater.exe. Clients replace their updater with
 it after installing the release, only when its ProductVersion is newer than
 their own; it must be a Windows executable with a readable ProductVersion.
 
@@ -56,6 +62,15 @@ that path, from its own update server; the host in the url is not contacted.
 
 Dates: releaseDate is YYYY-MM-DD (default: the upload day); uploadDate is
 YYYY-MM-DDTHH:MM:SSZ in UTC (default: now).
+
+The manifest always holds "size", the package's length in bytes, as a JSON
+number, for the updater to hold the download to. With --rollout N (a whole
+number from 0 to 100) it holds "rollout": N, the percentage of offices to
+offer the release to; without it the key is left out, which means every
+office. To widen a release or halt it (--rollout 0), build it again with
+another --rollout and publish the new manifest: the package comes out the
+same. Both are signed; a manifest checked with --check-manifest must give
+them as JSON numbers, if at all.
 
 With --signing-key KEY.pem (an ECDSA P-256 private key, kept on the offline
 release machine), the manifest gets a "signature": ECDSA over the SHA-256 of
@@ -66,9 +81,26 @@ made from the private one before keeping the manifest. Signing and checking
 signatures need the openssl command line. --print-public-key KEY.pem prints the
 128 hexadecimal digits to build the updater with.
 
+With --previous OLD.zip (repeatable: the last few packages offices may still
+have), also writes OUT/nirva.zip.patches/: for every file of the new package
+whose name an old package holds with another CRC-32, a binary patch from the
+old content to the new, named <old CRC-32>-<new CRC-32> (8 lowercase hex
+digits each), kept only when it is under half the new entry's compressed size
+(entries over 256 MiB get none). Publish that folder beside the package, before
+the manifest. An updater rebuilding from the old package fetches the patch
+instead of the entry, and the entry itself when the patch is missing or does
+not rebuild it. The package and the manifest are the same with or without
+patches. Needs the bsdiff command and a Python whose zlib is 1.2.13, the
+updater's: the updater deflates each patched entry again and must get the
+package's bytes (README.md, "Binary patches", has the format).
+
 With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
 above refuse; with --public-key HEX also its signature.
+
+"nirva_release.py report LOG... [--html FILE]" reads the update server's
+outcome reports instead and prints how each release fares; see its --help
+(a release folder named report is given as ./report).
 
 Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
@@ -86,12 +118,17 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--out", type=Path, help="output folder for nirva.zip and manifest.json")
     parser.add_argument("--mandatory", action="store_true",
                         help="clients must install this release (default: optional)")
+    parser.add_argument("--rollout", metavar="N",
+                        help="offer the release to N percent of offices, 0 to 100 (default: no key, every office)")
     parser.add_argument("--release-date", type=lambda text: _date(text, RELEASE_DATE_FORMAT),
                         help="YYYY-MM-DD")
     parser.add_argument("--upload-date", type=lambda text: _date(text, UPLOAD_DATE_FORMAT),
                         help="YYYY-MM-DDTHH:MM:SSZ, UTC")
     parser.add_argument("--updater", type=Path, metavar="FILE",
                         help=f"a newer {UPDATER_EXE} to put at the package root")
+    parser.add_argument("--previous", type=Path, metavar="OLD.zip", action="append", default=[],
+                        help="an earlier nirva.zip offices may still have: patches from its changed entries "
+                             "(repeatable)")
     parser.add_argument("--signing-key", type=Path, metavar="KEY",
                         help="ECDSA P-256 private key (PEM) that signs the manifest")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
@@ -107,6 +144,36 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
         if missing:
             parser.error("missing " + ", ".join(missing))
     return arguments
+
+
+REPORT_COMMAND = "report"
+REPORT_DESCRIPTION = """\
+Reads the update server's outcome report log (deploy/nginx/README.md, "Outcome
+reports") and prints per release: the offices that tried it (distinct office
+ids), how many installed it and how many failed, and the failure reports by
+step and code with the number of offices that sent them; then the checks that
+failed before any release was offered (their to-version is "none").
+
+An office counts once per release, with the outcome of its latest report: an
+office that failed and installed later counts as installed for that release
+(its earlier failure reports still show among the failures).
+
+Each LOG is read with its rotated copies beside it (LOG.1, LOG.2.gz,
+LOG-20261201.gz, ...), plain or gzip-compressed. Lines that are not a
+well-formed report (another path, a method other than GET, an unknown
+outcome or step, a code that is not decimal, an office id that is not 32
+lowercase hexadecimal digits) are counted and otherwise ignored.
+
+With --html FILE, also writes one self-contained page (no script, nothing
+loaded from elsewhere) with the same tables and a bar chart per release."""
+
+
+def parse_report_arguments(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(prog=f"nirva_release.py {REPORT_COMMAND}", description=REPORT_DESCRIPTION,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("logs", nargs="+", type=Path, metavar="LOG", help="the report log nginx writes")
+    parser.add_argument("--html", type=Path, metavar="FILE", help="also write the tables and charts as a page")
+    return parser.parse_args(argv)
 
 
 def _date(text: str, pattern: str) -> str:
@@ -142,7 +209,7 @@ def release_command(arguments: argparse.Namespace) -> None:
     if out_dir.is_relative_to(folder.resolve()):
         problems.append(f"out: {arguments.out} lies inside the release folder")
     version_refusals = version_problems(arguments.version)
-    problems += version_refusals + url_problems(arguments.url)
+    problems += version_refusals + url_problems(arguments.url) + rollout_problems(arguments.rollout)
     try:
         notes = notes_from_file(arguments.notes)
         problems += notes_problems(notes)
@@ -152,6 +219,8 @@ def release_command(arguments: argparse.Namespace) -> None:
         problems += product_version_problems(exe, arguments.version)
     if arguments.updater is not None:
         problems += updater_problems(arguments.updater)
+    if arguments.previous:
+        problems += previous_problems(arguments.previous)
     if arguments.signing_key is not None:
         try:
             signing.public_key_hex(arguments.signing_key)
@@ -162,25 +231,53 @@ def release_command(arguments: argparse.Namespace) -> None:
     upload_date = arguments.upload_date or datetime.datetime.now(datetime.timezone.utc).strftime(UPLOAD_DATE_FORMAT)
     manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
                         release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
-                        mandatory=arguments.mandatory)
-    manifest, package, manifest_path = publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key)
+                        mandatory=arguments.mandatory, rollout=arguments.rollout)
+    print_published(publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key, arguments.previous))
+
+
+def print_published(published: Published) -> None:
+    manifest, package = published.manifest, published.package
     print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
-    print(f"{manifest_path} (version {manifest.version}, "
-          f"{'mandatory' if manifest.mandatory else 'optional'}, uploaded {manifest.upload_date}"
+    if published.patch_results is not None:
+        kept = len(published.patch_results.kept)
+        print(f"{published.patch_folder} ({kept} patch{'' if kept == 1 else 'es'})")
+        print("".join(f"  patch {note}\n" for note in published.patch_results.kept)
+              + "".join(f"  no patch: {note}\n" for note in published.patch_results.skipped), end="")
+    print(f"{published.manifest_path} (version {manifest.version}, "
+          f"{'mandatory' if manifest.mandatory else 'optional'}, "
+          f"offered to {'every office' if manifest.rollout is None else manifest.rollout + ' % of offices'}, "
+          f"uploaded {manifest.upload_date}"
           f"{', signed' if manifest.signature else ''})")
+
+
+def report_command(arguments: argparse.Namespace) -> None:
+    log = read_reports(arguments.logs)
+    sys.stdout.write(text_report(log))
+    if arguments.html is not None:
+        try:
+            arguments.html.write_text(html_report(log), encoding="utf-8")
+        except OSError as error:
+            raise Refusal([f"html: cannot write {arguments.html}: {error.strerror}"])
+
+
+def run(argv: list[str]) -> None:
+    if argv[:1] == [REPORT_COMMAND]:
+        report_command(parse_report_arguments(argv[1:]))
+        return
+    arguments = parse_arguments(argv)
+    if arguments.print_public_key is not None:
+        print(signing.public_key_hex(arguments.print_public_key))
+    elif arguments.check_manifest is not None:
+        check_manifest_command(arguments.check_manifest, arguments.public_key)
+    else:
+        release_command(arguments)
 
 
 def main(argv: list[str] | None = None) -> int:
     # Persian paths must not stop a run whose output goes to a narrow code page.
     sys.stdout.reconfigure(errors="backslashreplace")
-    arguments = parse_arguments(argv)
     try:
-        if arguments.print_public_key is not None:
-            print(signing.public_key_hex(arguments.print_public_key))
-        elif arguments.check_manifest is not None:
-            check_manifest_command(arguments.check_manifest, arguments.public_key)
-        else:
-            release_command(arguments)
+        run(sys.argv[1:] if argv is None else argv)
     except signing.SigningError as error:
         print(f"refused: {error}", file=sys.stderr)
         return 1

@@ -3,12 +3,15 @@
 import dataclasses
 import hashlib
 import re
+import shutil
 import zipfile
+from collections.abc import Callable
+from dataclasses import dataclass
 from pathlib import Path
 
-from . import signing
+from . import patches, signing
 from .checks import UPDATER_EXE, Refusal, misread_fields, signature_problems
-from .reader import Manifest, read_manifest
+from .reader import NUMBER_KEYS, Manifest, read_manifest
 
 PACKAGE_NAME = "nirva.zip"
 MANIFEST_NAME = "manifest.json"
@@ -18,7 +21,18 @@ MSDOS_ARCHIVE_ATTRIBUTE = 0x20
 
 # Notes go last: a notes text equal to a key's name (say, just "url") would
 # otherwise stand before that key and catch the updater's search for it.
-WRITE_ORDER = ("version", "url", "sha256", "releaseDate", "uploadDate", "mandatory", "signature", "notes")
+WRITE_ORDER = ("version", "url", "sha256", "size", "rollout", "releaseDate", "uploadDate", "mandatory", "signature",
+               "notes")
+
+
+@dataclass(frozen=True)
+class Published:
+    manifest: Manifest
+    package: Path
+    manifest_path: Path
+    # With previous packages: the patches folder and what went into it.
+    patch_folder: Path | None = None
+    patch_results: patches.PatchResults | None = None
 
 
 def release_entries(folder: Path) -> list[str]:
@@ -50,14 +64,35 @@ RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"{port}{n}" for port in ("COM",
 MAX_ENTRY_PATH = 200
 
 
+def windows_folded(name: str, change: Callable[[str], str]) -> str:
+    """The name with each UTF-16 unit mapped on its own, as NTFS's case table
+    maps it: a character whose mapping is not one character of the Basic
+    Multilingual Plane (str.upper() gives "SS" for "ß") stays as it is, and so
+    does a character beyond that plane (two units, which the table keeps)."""
+    return "".join(mapped if c <= "\uffff" and len(mapped := change(c)) == 1 else c for c in name)
+
+
+def case_collisions(entries: list[str]) -> list[tuple[str, str]]:
+    """Pairs of entries that name the same file on Windows. NTFS compares names
+    upper-cased unit by unit, so "s" and "ſ" (U+017F) are one name although
+    their lower cases differ. Lower-case folding still refuses what it always
+    refused: names that only it tells apart (the Kelvin sign and "k") are
+    too close to ship, whatever a given file system keeps apart."""
+    pairs = []
+    for change in (str.upper, str.lower):
+        seen: dict[str, str] = {}
+        for entry in entries:
+            if (other := seen.setdefault(windows_folded(entry, change), entry)) != entry:
+                pairs.append((other, entry))
+    return list(dict.fromkeys(pairs))
+
+
 def entry_name_problems(entries: list[str]) -> list[str]:
     """Entry names a Windows client would not unpack as they are."""
-    problems = []
-    seen: dict[str, str] = {}
+    # Two names Windows takes as one would overwrite each other.
+    problems = [f"folder: {first} and {second} differ only in letter case"
+                for first, second in case_collisions(entries)]
     for entry in entries:
-        # Windows folds case: two such names would overwrite each other.
-        if (other := seen.setdefault(entry.lower(), entry)) != entry:
-            problems.append(f"folder: {other} and {entry} differ only in letter case")
         for name in entry.rstrip("/").split("/"):
             if UNFIT_CHARACTERS.search(name):
                 problems.append(f'folder: {entry}: a name with \\ : * ? " < > | or a control character')
@@ -102,9 +137,12 @@ def render_manifest(manifest: Manifest) -> str:
     lines = []
     for key in WRITE_ORDER:
         value = manifest.value(key)
-        if key == "signature" and not value:
+        if value is None or (key == "signature" and not value):
             continue
-        rendered = ("true" if value else "false") if key == "mandatory" else f'"{value}"'
+        if key == "mandatory":
+            rendered = "true" if value else "false"
+        else:
+            rendered = value if key in NUMBER_KEYS else f'"{value}"'
         lines.append(f'  "{key}": {rendered}')
     return "{\n" + ",\n".join(lines) + "\n}\n"
 
@@ -138,19 +176,29 @@ def package_sources(folder: Path, updater: Path | None) -> dict[str, Path | None
     return dict(sorted(sources.items()))
 
 
+def _replace_folder(part: Path, final: Path) -> None:
+    if final.exists():
+        shutil.rmtree(final)
+    if part.exists():
+        part.replace(final)
+
+
 def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | None = None,
-            signing_key: Path | None = None) -> tuple[Manifest, Path, Path]:
-    """Writes the package and the manifest with its sha256 into out_dir; on
-    any problem nothing new is left there."""
+            signing_key: Path | None = None, previous: list[Path] | None = None) -> Published:
+    """Writes the package, its patches from the previous packages and the
+    manifest with its sha256 into out_dir; on any problem nothing new is left there."""
     out_dir.mkdir(parents=True, exist_ok=True)
     sources = package_sources(folder, updater)
     entries = list(sources)
     package, manifest_path = out_dir / PACKAGE_NAME, out_dir / MANIFEST_NAME
-    # In this order: a client that sees the new manifest must find its package.
-    parts = {final: final.with_name(final.name + ".part") for final in (package, manifest_path)}
+    patch_folder = out_dir / (PACKAGE_NAME + patches.FOLDER_SUFFIX)
+    # In this order: a client that sees the new manifest must find its package and patches.
+    parts = {final: final.with_name(final.name + ".part") for final in (patch_folder, package, manifest_path)}
     try:
         write_package(sources, parts[package])
-        manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]))
+        results = patches.write_patches(parts[package], previous, parts[patch_folder]) if previous else None
+        manifest = dataclasses.replace(manifest, sha256=file_sha256(parts[package]),
+                                       size=str(parts[package].stat().st_size))
         if signing_key is not None:
             manifest = dataclasses.replace(
                 manifest, signature=signing.sign(signing.canonical_message(manifest), signing_key))
@@ -158,9 +206,11 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | Non
         problems = verify_output(parts[package], parts[manifest_path], manifest, entries, signing_key)
         if problems:
             raise Refusal(problems)
-        for final, part in parts.items():
-            part.replace(final)
+        _replace_folder(parts[patch_folder], patch_folder)
+        for final in (package, manifest_path):
+            parts[final].replace(final)
     finally:
+        shutil.rmtree(parts.pop(patch_folder), ignore_errors=True)
         for part in parts.values():
             part.unlink(missing_ok=True)
-    return manifest, package, manifest_path
+    return Published(manifest, package, manifest_path, patch_folder if results else None, results)

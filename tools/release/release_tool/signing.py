@@ -13,8 +13,11 @@ from pathlib import Path
 
 from .reader import Manifest
 
-LABEL = b"NIRVA release manifest v1"
-SIGNED_KEYS = ("version", "url", "sha256", "mandatory", "releaseDate", "uploadDate", "notes")
+LABEL = b"NIRVA release manifest v2"
+SIGNED_KEYS = ("version", "url", "sha256", "size", "rollout", "mandatory", "releaseDate", "uploadDate", "notes")
+# What an absent key signs as: no size is the empty text, no rollout means
+# every office.
+ABSENT_TEXT = {"size": "", "rollout": "100"}
 # Never a byte of UTF-8, so no value can run into the next.
 SEPARATOR = b"\xff"
 # DER SubjectPublicKeyInfo of a P-256 key, up to its uncompressed point 04 || X || Y.
@@ -27,11 +30,16 @@ class SigningError(Exception):
 
 
 def canonical_message(manifest: Manifest) -> bytes:
+    """The label, then for each signed key 0xFF and the value as the updater
+    reads it, in UTF-8 (size and rollout as the manifest's decimal text)."""
     message = LABEL
     for key in SIGNED_KEYS:
         value = manifest.value(key)
-        text = ("true" if value else "false") if key == "mandatory" else value
-        message += SEPARATOR + text.encode("utf-8")
+        if key == "mandatory":
+            value = "true" if value else "false"
+        elif value is None:
+            value = ABSENT_TEXT[key]
+        message += SEPARATOR + value.encode("utf-8")
     return message
 
 

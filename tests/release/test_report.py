@@ -1,0 +1,106 @@
+"""The report command on synthetic report logs, as nginx writes them."""
+
+import gzip
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+REPOSITORY = Path(__file__).resolve().parents[2]
+TOOL = REPOSITORY / "tools" / "release" / "nirva_release.py"
+sys.path.insert(0, str(TOOL.parent))
+
+from release_tool.report import parse_line, read_reports  # noqa: E402
+
+A, B, C = "0123456789abcdef" * 2, "fedcba9876543210" * 2, "00000000000000000000000000000001"
+
+
+def line(minute, path, method="GET"):
+    return f"2026-12-01T08:{minute:02d}:00+00:00 {method} /api/marlix/report/NIRVA_ACC/{path}\n"
+
+
+@pytest.mark.parametrize("text, well_formed", [
+    (line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"), True),
+    (line(0, f"1.0.0.0/4.1.0+12/failed/download/12002/{A}"), True),
+    (line(0, f"0.0.0.0/none/checkfailed/check/404/{A}"), True),
+    (line(0, f"1.0.0.0/2.0.0.0/checkfailed/check/404/{A}"), False),
+    (line(0, f"1.0.0.0/none/failed/download/404/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/installed/swap/5/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/none/0/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/elsewhere/0/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/rolledback/swap/0/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/0x20/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/4294967296/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A.upper()}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A[:-1]}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A}/extra"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A}?x=1"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}", method="POST"), False),
+    (line(0, f"1.0/../2.0.0.0/installed/none/0/{A}"), False),
+    (f"2026-12-01T08:00:00 GET /api/marlix/report/NIRVA_ACC/1.0.0.0/2.0.0.0/installed/none/0/{A}\n", False),
+    ("2026-12-01T08:00:00+00:00 GET /api/marlix/check/NIRVA_ACC/1.0.0.0\n", False),
+], ids=["installed", "failed-build-version", "check-failed", "check-failed-naming-a-release",
+        "failure-naming-no-release", "installed-at-a-step", "failed-at-no-step", "unknown-step", "unknown-outcome",
+        "hexadecimal-code", "code-beyond-32-bits", "upper-case-office-id", "short-office-id", "extra-part",
+        "query", "not-get", "dotted-segment", "time-without-zone", "check-path"])
+def test_only_well_formed_report_lines_count(text, well_formed):
+    assert (parse_line(text) is not None) == well_formed
+
+
+# Log files (the live log, then rotated copies, oldest last), each with its lines.
+SCENARIOS = {
+    "a-later-success-counts-as-installed": (
+        {"reports.log": [line(30, f"1.0.0.0/2.0.0.0/installed/none/0/{A}")],
+         "reports.log.1": [line(20, f"1.0.0.0/2.0.0.0/failed/download/12002/{A}")]},
+        {"2.0.0.0": (1, 1, 0, {("download", 12002): [A]})}),
+    "a-failure-after-a-success-counts-as-failed": (
+        {"reports.log": [line(10, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"),
+                         line(40, f"1.0.0.0/2.0.0.0/failed/selfupdate/5/{A}")]},
+        {"2.0.0.0": (1, 0, 1, {("selfupdate", 5): [A]})}),
+    "offices-count-once-per-release": (
+        {"reports.log": [line(1, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
+                         line(2, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
+                         line(3, f"1.0.0.0/2.0.0.0/failed/download/404/{C}"),
+                         line(4, f"2.0.0.0/2.1.0.0/installed/none/0/{B}")],
+         "reports.log.2.gz": [line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"), "garbage\n"]},
+        {"2.0.0.0": (3, 1, 2, {("verify", 0): [B, B], ("download", 404): [C]}),
+         "2.1.0.0": (1, 1, 0, {})}),
+    "failed-checks-stand-apart": (
+        {"reports.log": [line(5, f"1.0.0.0/none/checkfailed/check/12029/{A}"),
+                         line(6, f"1.0.0.0/none/checkfailed/check/12029/{B}")]},
+        {"none": (2, 0, 2, {("check", 12029): [A, B]})}),
+}
+
+
+def write_logs(folder, files):
+    for name, lines in files.items():
+        data = "".join(lines).encode()
+        (folder / name).write_bytes(gzip.compress(data) if name.endswith(".gz") else data)
+    return folder / "reports.log"
+
+
+@pytest.mark.parametrize("files, expected", SCENARIOS.values(), ids=SCENARIOS.keys())
+def test_releases_count_offices_by_their_latest_report(tmp_path, files, expected):
+    log = read_reports([write_logs(tmp_path, files)])
+    assert log.lines == sum(len(lines) for lines in files.values())
+    assert {outcome.release: (outcome.tried, outcome.installed, outcome.failed, dict(outcome.failures))
+            for outcome in log.releases} == expected
+
+
+def test_command_prints_the_table_and_writes_a_self_contained_page(tmp_path):
+    files, _ = SCENARIOS["offices-count-once-per-release"]
+    with gzip.open(tmp_path / "reports.log.3.gz", "wb") as damaged:
+        damaged.write(b"2026-12-01T08:00:00+00:00 GET /api/marlix/check/NIRVA_ACC/1.0.0.0\n" * 100)
+    (tmp_path / "reports.log.3.gz").write_bytes((tmp_path / "reports.log.3.gz").read_bytes()[:-12])
+    page = tmp_path / "report.html"
+    result = subprocess.run([sys.executable, str(TOOL), "report", write_logs(tmp_path, files), "--html", page],
+                            capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    rows = [line.split() for line in result.stdout.splitlines()]
+    assert ["2.0.0.0", "3", "1", "2"] in rows and ["2.1.0.0", "1", "1", "0"] in rows
+    assert ["verify", "0", "2", "reports", "from", "1", "office"] in rows
+    assert "reports.log.3.gz: unreadable after line" in result.stdout
+    html = page.read_text(encoding="utf-8")
+    assert html.count("<svg") == 2 and "2.1.0.0" in html
+    assert not any(word in html.lower() for word in ("<script", "src=", "href=", "url(", "@import", "http"))
