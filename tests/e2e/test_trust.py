@@ -1,9 +1,11 @@
 """Only the pinned server and the vendor decide what runs: no redirect is
-followed, a malformed digest refuses the update, no planted DLL is loaded,
-and the server key can be rotated through the updater's own self-update."""
+followed, no TLS older than 1.2 is spoken, a malformed digest refuses the
+update, no planted DLL is loaded, and the server key can be rotated through
+the updater's own self-update."""
 
 import io
 import shutil
+import ssl
 import subprocess
 import zipfile
 
@@ -59,6 +61,18 @@ def test_redirects_are_not_followed(office, elsewhere, first_key, redirected):
         first.stop()
     assert elsewhere.requests == []
     assert_nothing_installed(office)
+
+
+def test_a_server_that_speaks_only_tls_1_0_and_1_1_is_refused(office, server):
+    """Wine, like Windows 7 and 8.0, offers TLS 1.0 unless the program asks for more."""
+    server.limit_protocols(ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)
+    server.check_body = manifest("0.0.0.1")
+    office.install_application("1234")
+
+    office.start_updater()
+
+    expect_server_failure(office)
+    assert server.requests == []
 
 
 @pytest.mark.parametrize("digest", [sha256(package())[1:], sha256(package())[:-1] + "g"],
