@@ -118,7 +118,8 @@ def read_imports(data):
     start, size = image.directories[IAT_DIRECTORY]
     unclaimed = [rva for rva in range(start, start + size - 7, 8) if rva not in claimed and image.word(rva)]
     if unclaimed:
-        raise ValueError(f"{len(unclaimed)} import address slots belong to no import found, from {unclaimed[0]:#x}")
+        raise ValueError(f"{len(unclaimed)} import address slots, from {unclaimed[0]:#x}, belong to no import "
+                         "found: this reader cannot list every import of this file")
     return sorted(set(imports))
 
 

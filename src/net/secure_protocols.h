@@ -6,14 +6,15 @@
 #include <functional>
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-// Older MinGW-w64 headers lack it; Windows 11 and Server 2022 take it.
+// Older MinGW-w64 headers lack it; the value is WinHTTP's own.
 #define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
 #endif
 
 // The TLS versions a session asks WinHTTP for. Windows 7 and 8.0 offer only
 // TLS 1.0 unless a program asks for more (Windows 7 takes the request with
-// KB3140245), and the update server speaks TLS 1.2 and 1.3 alone. Systems
-// that do not know TLS 1.3 refuse a request that names it.
+// KB3140245), and the update server speaks TLS 1.2 and 1.3 alone. A system
+// may refuse the whole request for one flag it does not know, so TLS 1.2
+// alone is asked for next.
 enum class SecureProtocols {
     Tls12And13,
     Tls12,
