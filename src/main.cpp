@@ -2,6 +2,7 @@
 #include "app/version.h"
 #include "common/layout.h"
 #include "common/owned_handles.h"
+#include "common/system_libraries.h"
 #include "common/texts.h"
 #include "download/partial_file.h"
 #include "install/installation.h"
@@ -43,25 +44,6 @@ CommandLineOptions scanCommandLineOptions() {
         }
     }
     return options;
-}
-
-// Windows looks for a DLL in the program's own folder before the system
-// directory, and this program's folder is the office folder, which anyone
-// with an account there can write to. So every DLL but kernel32 is linked to
-// load on first use; before that, the search is limited to the system
-// directory and each is loaded from there, which also settles the DLLs that
-// system DLLs load by name.
-bool loadSystemLibraries() {
-    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        return false;
-    }
-    for (const wchar_t* name : {L"version.dll", L"bcrypt.dll", L"crypt32.dll", L"winhttp.dll", L"gdi32.dll",
-                                L"user32.dll", L"comctl32.dll", L"shell32.dll"}) {
-        if (LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
-            return false;
-        }
-    }
-    return true;
 }
 
 int runMessageLoop() {

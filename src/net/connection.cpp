@@ -1,5 +1,7 @@
 #include "net/connection.h"
 
+#include "net/session_protocols.h"
+
 #include <algorithm>
 
 namespace {
@@ -61,6 +63,7 @@ bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchan
     if (!exchange.session) {
         return false;
     }
+    exchange.protocols = requestSecureProtocols(exchange.session.get());
     if (timeouts == Timeouts::Download) {
         WinHttpSetTimeouts(exchange.session.get(), kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs,
                            kDownloadSendTimeoutMs, kDownloadReceiveTimeoutMs);

@@ -2,6 +2,7 @@
 
 #include "common/owned_handles.h"
 #include "net/deployment.h"
+#include "net/secure_protocols.h"
 
 #include <string>
 
@@ -21,6 +22,8 @@ struct PinnedExchange {
     OwnedInternetHandle session;
     OwnedInternetHandle connection;
     OwnedInternetHandle request;
+    // The TLS versions the session asked for, or the system's default.
+    SecureProtocols protocols = SecureProtocols::SystemDefault;
 };
 
 // The package download bounds every step; the check keeps the platform's

@@ -1,9 +1,11 @@
 """Only the pinned server and the vendor decide what runs: no redirect is
-followed, a malformed digest refuses the update, no planted DLL is loaded,
-and the server key can be rotated through the updater's own self-update."""
+followed, no TLS older than 1.2 is spoken, a malformed digest refuses the
+update, no planted DLL is loaded, and the server key can be rotated through
+the updater's own self-update."""
 
 import io
 import shutil
+import ssl
 import subprocess
 import zipfile
 
@@ -17,7 +19,8 @@ from test_update import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE
                          assert_nothing_installed, offer, package, package_requests, sha256)
 
 NEXT_UPDATER = BUILD_DIR / "next" / "nirva_updater.exe"
-PLANTED = ("winhttp", "version", "crypt32", "bcrypt")
+# ws2_32 is one that winhttp imports and the updater never loads by itself.
+PLANTED = ("winhttp", "version", "crypt32", "bcrypt", "ws2_32")
 
 
 def key(name):
@@ -60,6 +63,18 @@ def test_redirects_are_not_followed(office, elsewhere, first_key, redirected):
     assert_nothing_installed(office)
 
 
+def test_a_server_that_speaks_only_tls_1_0_and_1_1_is_refused(office, server):
+    """Wine, like Windows 7 and 8.0, offers TLS 1.0 unless the program asks for more."""
+    server.limit_protocols(ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)
+    server.check_body = manifest("0.0.0.1")
+    office.install_application("1234")
+
+    office.start_updater()
+
+    expect_server_failure(office)
+    assert server.requests == []
+
+
 @pytest.mark.parametrize("digest", [sha256(package())[1:], sha256(package())[:-1] + "g"],
                          ids=["63-digits", "stray-letter"])
 def test_malformed_digest_refuses_the_update_before_any_package_request(office, server, digest):
@@ -76,7 +91,11 @@ def test_malformed_digest_refuses_the_update_before_any_package_request(office, 
     assert_nothing_installed(office)
 
 
-def test_dlls_planted_beside_the_updater_are_never_loaded(office, server):
+# Without SetDefaultDllDirectories (Windows 7 lacking KB2533623), the test
+# build's switch makes the updater load each DLL by its full path instead.
+@pytest.mark.parametrize("switch", [{}, {"NIRVA_WITHOUT_SET_DEFAULT_DLL_DIRECTORIES": "1"}],
+                         ids=["limited-search", "full-paths"])
+def test_dlls_planted_beside_the_updater_are_never_loaded(office, server, switch):
     """Windows looks in the program's folder first; Wine does so for DLLs marked native."""
     office.install_application("1234")
     updater = office.folder / "nirva_updater.exe"
@@ -85,7 +104,7 @@ def test_dlls_planted_beside_the_updater_are_never_loaded(office, server):
         shutil.copyfile(SUPPORT_DIR / "planted" / f"{name}.dll", office.folder / f"{name}.dll")
     offer(server, mandatory=True, sha256_text=sha256(package()))
 
-    office.start_updater({"NIRVA_WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b"}, executable=updater)
+    office.start_updater({"NIRVA_WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b", **switch}, executable=updater)
 
     assert_installed(office)
     assert sorted(path.name for path in office.folder.glob("*.loaded")) == []

@@ -4,8 +4,8 @@ Imported: ``server = start(port, certfile, keyfile)`` serves in a background
 thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
 ``check_delay`` (seconds before the answer), ``packages`` and ``redirects``
 (path -> Location of a 302) while it runs, may serve every connection after
-the first with another key (``use_key_after_first_connection``), read
-``requests`` and call ``stop()``.
+the first with another key (``use_key_after_first_connection``), speak only
+older TLS versions (``limit_protocols``), read ``requests`` and call ``stop()``.
 
 Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
 ``ETag``) as nginx does for static files. A package's ``data``, ``status``,
@@ -32,6 +32,7 @@ import ssl
 import sys
 import threading
 import time
+import warnings
 
 CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
 PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
@@ -181,6 +182,15 @@ class UpdateServer:
 
     def use_key_after_first_connection(self, certfile, keyfile):
         self._server.later_context = _context(certfile, keyfile)
+
+    def limit_protocols(self, minimum, maximum):
+        """Speaks only the TLS versions from minimum to maximum (ssl.TLSVersion)."""
+        context = self._server.context
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            context.minimum_version, context.maximum_version = minimum, maximum
+        # OpenSSL 3 takes TLS 1.0 and 1.1 only at security level 0.
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
 
     def _record(self, path, headers):
         record = {"path": path, "user_agent": headers.get("User-Agent"), "time": time.monotonic(),

@@ -1,0 +1,42 @@
+"""scripts/check_imports.py on the release-configuration updater: it passes
+with the table as committed, and fails, naming the function, on each change
+that would let a program Windows 7 cannot start through."""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+CHECK = SOURCE_DIR / "scripts" / "check_imports.py"
+TABLE = SOURCE_DIR / "scripts" / "windows7_imports.tsv"
+BUILD_DIR = Path(os.environ.get("NIRVA_BUILD_DIR", SOURCE_DIR / "build" / "test"))
+UPDATER = BUILD_DIR / "release-configuration" / "nirva_updater.exe"
+
+
+def edited(old, new):
+    return lambda table: table.replace(old, new, 1) if old in table else pytest.fail(f"no {old!r} in the table")
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda table: table, None),
+    (edited("kernel32.dll\tGetTickCount64\tstatic\tWindows Vista\t", "#"),
+     "kernel32.dll GetTickCount64 (static import) is not in windows7_imports.tsv: check on its Microsoft"),
+    (edited("kernel32.dll\tCreateMutexW\tstatic", "kernel32.dll\tCreateMutexW\trun time"),
+     "kernel32.dll CreateMutexW (static import): windows7_imports.tsv keeps it for a run-time lookup"),
+    (edited("winhttp.dll\tWinHttpOpen\tdelay", "winhttp.dll\tWinHttpOpen\tstatic"),
+     "winhttp.dll WinHttpOpen (delay import): windows7_imports.tsv has it as a static import"),
+    (edited("BCryptVerifySignature\tdelay\tWindows Vista", "BCryptVerifySignature\tdelay\tWindows 8"),
+     "bcrypt.dll BCryptVerifySignature (delay import): windows7_imports.tsv gives its minimum client as Windows 8"),
+], ids=["as-committed", "new-import", "run-time-only", "loaded-with-the-program", "newer-than-windows-7"])
+def test_check_fails_on_each_import_windows_7_would_refuse(tmp_path, edit, message):
+    table = tmp_path / TABLE.name
+    table.write_text(edit(TABLE.read_text(encoding="utf-8")), encoding="utf-8")
+
+    result = subprocess.run([sys.executable, str(CHECK), str(UPDATER), str(table)], capture_output=True, text=True)
+
+    expected = [] if message is None else [message]
+    assert [problem[:len(message or "")] for problem in result.stderr.splitlines()] == expected
+    assert result.returncode == (1 if expected else 0)
