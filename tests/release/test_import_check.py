@@ -1,4 +1,4 @@
-"""scripts/check_imports.py on the release-configuration updater: it passes
+"""scripts/check_imports.py on the test build's updater: it passes
 with the table as committed, and fails, naming the function, on each change
 that would let a program Windows 7 cannot start through."""
 
@@ -13,7 +13,7 @@ SOURCE_DIR = Path(__file__).resolve().parents[2]
 CHECK = SOURCE_DIR / "scripts" / "check_imports.py"
 TABLE = SOURCE_DIR / "scripts" / "windows7_imports.tsv"
 BUILD_DIR = Path(os.environ.get("NIRVA_BUILD_DIR", SOURCE_DIR / "build" / "test"))
-UPDATER = BUILD_DIR / "release-configuration" / "nirva_updater.exe"
+UPDATER = BUILD_DIR / "nirva_updater.exe"
 
 
 def edited(old, new):
