@@ -1,4 +1,4 @@
-#include "download/zip_directory.h"
+#include "archive/zip_directory.h"
 
 #include <algorithm>
 
