@@ -41,10 +41,11 @@ as it is never newer. nirva_acc.exe must carry a version resource whose
 ProductVersion is the same version (compared as the updater compares them),
 or clients would update forever or never.
 
-Entry names must be names Windows PowerShell extracts: no \ : * ? " < > | or
+Entry names must be names the updater unpacks: no \ : * ? " < > | or
 control characters, none ending in a dot or a space, no device name (CON,
-PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), and no path inside
-the package longer than 200 characters.
+PRN, AUX, NUL, CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9, with any extension),
+no two names Windows takes for one, and no path inside the package longer
+than 200 characters.
 
 With --updater FILE, a new nirva_updater.exe goes into the package root, so
 that it lands as NIRVA\nirva_updater.exe. Clients replace their updater with

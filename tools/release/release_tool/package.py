@@ -41,13 +41,28 @@ def release_entries(folder: Path) -> list[str]:
     return entries
 
 
-# PowerShell's Expand-Archive refuses these, so a package holding one would
-# fail and be rolled back on every client.
+# The updater refuses these (tests/vectors/entry_names is the table both
+# follow), so a package holding one would fail and be rolled back on every
+# client. Windows opens a device name in any folder, with any extension and
+# spaces before it; it reads the superscript digits one to three as digits.
 UNFIT_CHARACTERS = re.compile(r'[\\:*?"<>|\x00-\x1f]')
-RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10))}
-# Windows PowerShell does not extract beyond the classic path length limit,
-# and the office folder's own path comes on top of the entry's.
+RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                  *(f"{port}{n}" for port in ("COM", "LPT") for n in (*"123456789", "\u00b9", "\u00b2", "\u00b3"))}
+# The classic path length limit, with the office folder's own path on top
+# of the entry's.
 MAX_ENTRY_PATH = 200
+
+
+def windows_upper(name: str) -> str:
+    """The name as Windows compares it: each UTF-16 unit upper-cased alone, and
+    only where the upper case maps back (the long s, the final sigma and the
+    dotless i stay themselves), as the file system's table does."""
+    def upper(character: str) -> str:
+        for candidate in (character.upper(), character.title()):
+            if len(candidate) == 1 and candidate.lower() == character and ord(character) <= 0xFFFF:
+                return candidate
+        return character
+    return "".join(map(upper, name))
 
 
 def entry_name_problems(entries: list[str]) -> list[str]:
@@ -56,14 +71,14 @@ def entry_name_problems(entries: list[str]) -> list[str]:
     seen: dict[str, str] = {}
     for entry in entries:
         # Windows folds case: two such names would overwrite each other.
-        if (other := seen.setdefault(entry.lower(), entry)) != entry:
+        if (other := seen.setdefault(windows_upper(entry), entry)) != entry:
             problems.append(f"folder: {other} and {entry} differ only in letter case")
         for name in entry.rstrip("/").split("/"):
             if UNFIT_CHARACTERS.search(name):
                 problems.append(f'folder: {entry}: a name with \\ : * ? " < > | or a control character')
             elif name.endswith((".", " ")):
                 problems.append(f"folder: {entry}: a name ending in a dot or a space")
-            elif name.split(".")[0].upper() in RESERVED_NAMES:
+            elif name.split(".")[0].rstrip(" ").upper() in RESERVED_NAMES:
                 problems.append(f"folder: {entry}: {name} is a device name on Windows")
         if len(entry.rstrip("/")) > MAX_ENTRY_PATH:
             problems.append(f"folder: {entry}: longer than {MAX_ENTRY_PATH} characters inside the package")
