@@ -43,9 +43,8 @@ def prepare_prefix():
     WINE_RUN.write_text(re.sub(r"^export WINEPREFIX=.*$", f'export WINEPREFIX="{PREFIX}"',
                                harness.WINE_RUN.read_text(), flags=re.M))
     WINE_RUN.chmod(0o755)
-    # Wine has no Windows PowerShell; the build's stand-in really extracts the package.
-    subprocess.run(["sh", str(SOURCE_DIR / "tests" / "support" / "prepare_wineprefix.sh"), str(WINE_RUN),
-                    str(SUPPORT_DIR / "powershell.exe")], check=True)
+    subprocess.run(["sh", str(SOURCE_DIR / "tests" / "support" / "prepare_wineprefix.sh"), str(WINE_RUN)],
+                   check=True)
     # Wine's own Tahoma has no Arabic script: the Persian texts would show as boxes.
     # The window asks for Tahoma; message boxes for "MS Shell Dlg", which Wine maps
     # to Tahoma without following a second substitution.
