@@ -10,7 +10,6 @@ Usage: bench/benchmark_install.py   (NIRVA_BENCH_ROUNDS=N pairs, default 5;
 the test build in build/test, or NIRVA_BUILD_DIR)"""
 
 import os
-import random
 import re
 import shutil
 import statistics
@@ -23,28 +22,19 @@ from pathlib import Path
 REPOSITORY = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
 sys.path.insert(0, str(REPOSITORY / "scripts"))
-sys.path.insert(0, str(REPOSITORY / "tools" / "release"))
 import benchmark_delta  # noqa: E402
 import harness  # noqa: E402
-from release_tool.package import write_package  # noqa: E402
+import packages  # noqa: E402
 
 WORK = harness.BUILD_DIR / "benchmark" / "install"
 ROUNDS = int(os.environ.get("NIRVA_BENCH_ROUNDS", "5"))
 
 
 def small_files_package():
-    """4,000 files of 50 bytes to 4 KB, text and binary, in 40 folders, packed by the release tool."""
+    """4,000 files of up to 4 KB, text and binary, in folders of 100."""
     package = WORK / "small-files.zip"
     if not package.exists():
-        folder, generator = WORK / "small-files", random.Random(4000)
-        for index in range(4000):
-            path = folder / f"module{index // 100:02}" / f"part{index:04}.dat"
-            path.parent.mkdir(parents=True, exist_ok=True)
-            size = generator.randint(50, 4000)
-            path.write_bytes(generator.randbytes(size) if index % 2 else b"ledger 1403 " * (size // 12))
-        names = sorted(path.relative_to(folder).as_posix() for path in folder.rglob("*") if path.is_file())
-        sources = {**{name: folder / name for name in names}, **{name.rsplit("/", 1)[0] + "/": None for name in names}}
-        write_package(dict(sorted(sources.items())), package)
+        packages.write_package(package, harness.SUPPORT_DIR / "nirva_acc_2000.exe", packages.small_files())
     return package
 
 

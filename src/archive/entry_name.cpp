@@ -85,31 +85,21 @@ std::optional<std::wstring> caseFolded(std::wstring_view name) {
     return folded;
 }
 
-// What one folded path has been seen as so far.
+// What one folded path has been seen as first.
 struct SeenPath {
     std::wstring_view spelling;
     bool directory = false;
-    bool listed = false;  // an entry of its own, not only a folder on the way to one
 };
 
-// True when the path is new, or seen before as the same folder under the
-// same spelling and at most once as an entry of its own.
-bool noteWithoutCollision(std::unordered_map<std::wstring, SeenPath>& seen, std::wstring_view path, bool directory,
-                          bool listed) {
+// True when the path is new, or was seen before as the same folder under
+// the same spelling (a folder's own entry and the folders of its files).
+bool noteWithoutCollision(std::unordered_map<std::wstring, SeenPath>& seen, std::wstring_view path, bool directory) {
     const std::optional<std::wstring> key = caseFolded(path);
     if (!key) {
         return false;
     }
-    const auto [place, added] = seen.try_emplace(*key, SeenPath{path, directory, listed});
-    SeenPath& before = place->second;
-    if (added) {
-        return true;
-    }
-    if (before.spelling != path || !before.directory || !directory || (before.listed && listed)) {
-        return false;
-    }
-    before.listed = before.listed || listed;
-    return true;
+    const auto [place, added] = seen.try_emplace(*key, SeenPath{path, directory});
+    return added || (place->second.spelling == path && place->second.directory && directory);
 }
 
 bool namesCollide(const std::vector<std::wstring>& names) {
@@ -117,11 +107,11 @@ bool namesCollide(const std::vector<std::wstring>& names) {
     for (const std::wstring& name : names) {
         const std::wstring_view path = withoutFolderMark(name);
         for (size_t slash = path.find(L'/'); slash != std::wstring_view::npos; slash = path.find(L'/', slash + 1)) {
-            if (!noteWithoutCollision(seen, path.substr(0, slash), true, false)) {
+            if (!noteWithoutCollision(seen, path.substr(0, slash), true)) {
                 return true;
             }
         }
-        if (!noteWithoutCollision(seen, path, path.size() != name.size(), true)) {
+        if (!noteWithoutCollision(seen, path, path.size() != name.size())) {
             return true;
         }
     }

@@ -3,7 +3,6 @@ not be unpacked as it is fails the extraction and leaves the old application
 back and running; large packages install intact in the same memory."""
 
 import io
-import random
 import re
 import shutil
 import struct
@@ -13,7 +12,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK, SUPPORT_DIR, manifest)
+import packages
+from conftest import ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK, SUPPORT_DIR, manifest
 
 OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
 NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
@@ -109,44 +109,13 @@ def test_package_that_cannot_be_unpacked_as_it_is_leaves_the_old_application(off
     assert sorted(path.name for path in office.folder.iterdir()) == ["NIRVA", "nirva.zip"]
 
 
-def text_file(generator, size):
-    words = generator.choices([b"ledger", b"invoice", b"1403", b"balance", b"\r\n", b"<row>", b"tax"], k=size // 4)
-    return b" ".join(words)[:size]
-
-
-def executable_file(generator, size):
-    """The fake application's code, patched here and there, as a program's sections are."""
-    code = bytearray((NEW_APPLICATION.read_bytes() * (size // NEW_APPLICATION.stat().st_size + 1))[:size])
-    for _ in range(size // 4096):
-        code[generator.randrange(size)] = generator.randrange(256)
-    return bytes(code)
-
-
-def write_package(path, contents):
-    """Deflated as the release tool does (at a faster level), each entry with its own time."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
-        archive.write(NEW_APPLICATION, "nirva_acc.exe")
-        for index, (name, data) in enumerate(contents):
-            stamp = (2020 + index % 5, 1 + index % 12, 1 + index % 28, index % 24, index % 60, 2 * (index % 30))
-            archive.writestr(zipfile.ZipInfo(name, stamp), data, zipfile.ZIP_DEFLATED)
-
-
 @pytest.fixture(scope="module")
 def large_packages(tmp_path_factory):
     """4,000 small files, and 200 MB of text, programs and incompressible data; made once."""
     folder = tmp_path_factory.mktemp("packages")
-    generator = random.Random(17)
-    small = [(f"module{index // 100:02}/part{index:04}.{'txt' if index % 2 else 'bin'}",
-              text_file(generator, generator.randint(50, 4000)) if index % 2 else generator.randbytes(
-                  generator.randint(0, 4000))) for index in range(4000)]
-    large = [(f"reports/report{index}.txt", text_file(generator, 8 << 20)) for index in range(10)]
-    large += [(f"bin/library{index}.dll", executable_file(generator, 6 << 20)) for index in range(10)]
-    large += [(f"media/image{index}.jpg", generator.randbytes(10 << 20)) for index in range(6)]
-    large.append(("data/empty.txt", b""))
-    packages = {"4000-small-files": folder / "small.zip", "200-mb": folder / "large.zip"}
-    write_package(packages["4000-small-files"], small)
-    write_package(packages["200-mb"], large)
-    return packages
+    contents = {"4000-small-files": packages.small_files(), "200-mb": packages.large_files(NEW_APPLICATION.read_bytes())}
+    return {name: packages.write_package(folder / f"{name}.zip", NEW_APPLICATION, entries, compresslevel=1)
+            for name, entries in contents.items()}
 
 
 def peak_resident_kib(process):

@@ -68,15 +68,16 @@ TEST(LocalHeader, IsReadFromItsThirtyBytes) {
     EXPECT_FALSE(readLocalHeader(bytes));
 }
 
-std::string rawDeflate(const std::string& data) {
+// Z_SYNC_FLUSH leaves out the final block: every byte is there, the end is not.
+std::string rawDeflate(const std::string& data, int flush = Z_FINISH) {
     z_stream stream{};
     EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 16, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
     stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(deflate(&stream, flush), flush == Z_FINISH ? Z_STREAM_END : Z_OK);
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
@@ -144,6 +145,9 @@ TEST(EntryDecoder, GivesTheFileOnlyWhenSizeAndCrcMatch) {
          DecodeStatus::Damaged},
         {"deflate data cut short", 8, [](ZipEntry&, std::string& b) { b.resize(b.size() - 3); },
          DecodeStatus::Damaged},
+        {"deflate data without its end", 8, [](ZipEntry&, std::string& b) { b = rawDeflate(content(), Z_SYNC_FLUSH); },
+         DecodeStatus::Damaged},
+        {"not deflate data", 8, [](ZipEntry&, std::string& b) { b[0] = '\xFF'; }, DecodeStatus::Damaged},
         {"bytes after the deflate data", 8, [](ZipEntry&, std::string& b) { b += "PK"; }, DecodeStatus::Damaged},
         {"damaged deflate data", 8, [](ZipEntry&, std::string& b) { b[b.size() / 3] ^= 0x5A; },
          DecodeStatus::Damaged},
