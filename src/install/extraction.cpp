@@ -296,7 +296,7 @@ Failure Unpacker::copyData(HANDLE file, const ZipEntry& entry) {
         return false;
     };
     for (std::uint64_t left = entry.compressedSize; left > 0;) {
-        const std::span<const std::uint8_t> input = reader_.next(static_cast<size_t>(std::min<std::uint64_t>(left, kBufferSize)));
+        const auto input = reader_.next(static_cast<size_t>(std::min<std::uint64_t>(left, kBufferSize)));
         if (input.empty()) {
             return readFailure();
         }

@@ -20,9 +20,9 @@ NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
 PACKAGE_PATH = "/releases/2.0/nirva.zip"
 OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), "data/ledger.txt": b"the old release's ledger"}
 EXTRA = b"an extra file of the release\r\n" * 40
-# Offsets of flags, method, CRC-32 and uncompressed size in a local header;
-# the central directory has each two bytes further on.
-FLAGS, METHOD, CRC, SIZE = 6, 8, 14, 22
+# Offsets of flags, method and uncompressed size in a local header; the
+# central directory has each two bytes further on.
+FLAGS, METHOD, SIZE = 6, 8, 22
 BZIP2 = 12
 
 
@@ -113,7 +113,8 @@ def test_package_that_cannot_be_unpacked_as_it_is_leaves_the_old_application(off
 def large_packages(tmp_path_factory):
     """4,000 small files, and 200 MB of text, programs and incompressible data; made once."""
     folder = tmp_path_factory.mktemp("packages")
-    contents = {"4000-small-files": packages.small_files(), "200-mb": packages.large_files(NEW_APPLICATION.read_bytes())}
+    contents = {"4000-small-files": packages.small_files(),
+                "200-mb": packages.large_files(NEW_APPLICATION.read_bytes())}
     return {name: packages.write_package(folder / f"{name}.zip", NEW_APPLICATION, entries, compresslevel=1)
             for name, entries in contents.items()}
 
