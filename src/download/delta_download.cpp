@@ -1,5 +1,6 @@
 #include "download/delta_download.h"
 
+#include "common/encoding.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/resume.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download/progress.h"
-#include "net/manifest.h"
+#include "common/sha256.h"
 
 #include <functional>
 #include <optional>

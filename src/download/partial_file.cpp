@@ -1,5 +1,6 @@
 #include "download/partial_file.h"
 
+#include "common/encoding.h"
 #include "common/layout.h"
 
 #include <vector>

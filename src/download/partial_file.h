@@ -3,7 +3,6 @@
 #include "common/owned_handles.h"
 #include "common/sha256.h"
 #include "download/resume.h"
-#include "net/manifest.h"
 
 #include <cstdint>
 #include <optional>

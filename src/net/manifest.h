@@ -1,9 +1,5 @@
 #pragma once
 
-#include "common/sha256.h"
-
-#include <array>
-#include <optional>
 #include <string>
 
 // The update manifest as the reader finds it. The reader is a quoted-key
@@ -26,7 +22,3 @@ inline constexpr wchar_t kValueStartChars[] = L"\"tfn0123456789";
 
 std::wstring manifestValue(const std::wstring& text, const wchar_t* key);
 ManifestRecord readManifest(const std::wstring& text);
-
-
-// The manifest's digest when it is 64 hexadecimal digits of either case.
-std::optional<Sha256Digest> parseSha256(const std::wstring& hex);

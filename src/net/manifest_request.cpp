@@ -1,5 +1,6 @@
 #include "net/manifest_request.h"
 
+#include "common/encoding.h"
 #include "net/connection.h"
 #include "net/request_path.h"
 

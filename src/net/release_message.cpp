@@ -1,24 +1,11 @@
-#include "net/release_signature.h"
+#include "net/release_message.h"
 
-#include <windows.h>
-
-#include <climits>
+#include "common/encoding.h"
 
 namespace {
 
 constexpr char kMessageLabel[] = "NIRVA release manifest v1";
 constexpr char kValueSeparator = '\xFF';
-
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty() || text.size() > INT_MAX) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
 
 int base64Value(wchar_t character) {
     if (character >= L'A' && character <= L'Z') {
@@ -41,12 +28,12 @@ int base64Value(wchar_t character) {
 std::string releaseMessage(const ManifestRecord& manifest) {
     std::string message = kMessageLabel;
     for (const std::wstring* value : {&manifest.version, &manifest.url, &manifest.sha256}) {
-        message += kValueSeparator + toUtf8(*value);
+        message += kValueSeparator + encodeUtf8(*value);
     }
     message += kValueSeparator;
     message += manifest.mandatory ? "true" : "false";
     for (const std::wstring* value : {&manifest.releaseDate, &manifest.uploadDate, &manifest.notes}) {
-        message += kValueSeparator + toUtf8(*value);
+        message += kValueSeparator + encodeUtf8(*value);
     }
     return message;
 }

@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include "app/launcher.h"
+#include "common/encoding.h"
 #include "common/layout.h"
 #include "common/texts.h"
 #include "download/package_download.h"

@@ -10,6 +10,7 @@
 // With a fifth argument, only the updater's download runs, each time with
 // that file in place as the previous package to rebuild from ("none": none).
 
+#include "common/encoding.h"
 #include "common/owned_handles.h"
 #include "download/package_download.h"
 #include "net/connection.h"
