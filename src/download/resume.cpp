@@ -159,3 +159,7 @@ void countAttempt(AttemptCount& count, bool addedBytes) {
     ++count.attempts;
     count.fruitlessInARow = addedBytes ? 0 : count.fruitlessInARow + 1;
 }
+
+bool gaveUpWhileGaining(const AttemptCount& count) {
+    return count.fruitlessInARow < kMaxFruitlessAttempts;
+}

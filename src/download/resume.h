@@ -73,3 +73,6 @@ struct AttemptCount {
 
 bool mayAttemptAgain(const AttemptCount& count);
 void countAttempt(AttemptCount& count, bool addedBytes);
+// The attempts ran out while they still brought bytes: no single attempt's
+// failure is why the download ended.
+bool gaveUpWhileGaining(const AttemptCount& count);

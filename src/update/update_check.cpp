@@ -21,7 +21,7 @@ bool checkForUpdate() {
     updateRecord.installedVersion = normalizedInstalledVersion(std::move(installed.text));
 
     std::wstring body;
-    if (!fetchManifestText(updateRecord.installedVersion, body)) {
+    if (fetchManifestText(updateRecord.installedVersion, body)) {
         return false;
     }
     ManifestRecord manifest = readManifest(body);

@@ -58,8 +58,8 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = downloadPackage(run->url, run->target, run->digest,
-                                     [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
+    run->succeeded = !downloadPackage(run->url, run->target, run->digest,
+                                      [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
 }
@@ -99,7 +99,7 @@ double updaterDownload(BenchRun& run) {
 double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
-    if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
+    if (sendPinnedRequest(path, FailureStep::Download, exchange)) {
         return -1;
     }
     const OwnedFileHandle file(
