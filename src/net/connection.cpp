@@ -11,6 +11,16 @@ constexpr DWORD kDownloadConnectTimeoutMs = 5000;
 constexpr DWORD kDownloadSendTimeoutMs = 30000;
 constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
 
+bool setRequestOptions(HINTERNET request) {
+    DWORD securityFlags = kRelaxedSecurityFlags;
+    WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
+    // A followed redirect would be checked against the pin only at its last
+    // hop, and the first hop is trusted with any certificate: a 3xx must
+    // reach the caller as what it is, a status other than 200.
+    DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
+    return WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures, sizeof(disabledFeatures));
+}
+
 }  // namespace
 
 bool verifyServerKeyPin(HINTERNET request) {
@@ -56,44 +66,41 @@ std::wstring queryTextHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
-                       const std::wstring& extraHeaders) {
+Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExchange& exchange,
+                          const std::wstring& extraHeaders) {
+    const auto failed = [step](FailureKind kind) { return Failure{step, kind, 0, GetLastError()}; };
     exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!exchange.session) {
-        return false;
+        return failed(FailureKind::System);
     }
     exchange.protocols = requestSecureProtocols(exchange.session.get());
-    if (timeouts == Timeouts::Download) {
+    if (step == FailureStep::Download) {
         WinHttpSetTimeouts(exchange.session.get(), kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs,
                            kDownloadSendTimeoutMs, kDownloadReceiveTimeoutMs);
     }
     exchange.connection.reset(
         WinHttpConnect(exchange.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
     if (!exchange.connection) {
-        return false;
+        return failed(FailureKind::System);
     }
     exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", path.c_str(), nullptr,
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                               WINHTTP_FLAG_SECURE));
     if (!exchange.request) {
-        return false;
+        return failed(FailureKind::System);
     }
-    DWORD securityFlags = kRelaxedSecurityFlags;
-    WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
-                     sizeof(securityFlags));
-    // A followed redirect would be checked against the pin only at its last
-    // hop, and the first hop is trusted with any certificate: a 3xx must
-    // reach the caller as what it is, a status other than 200.
-    DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
-    if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures,
-                          sizeof(disabledFeatures))) {
-        return false;
+    if (!setRequestOptions(exchange.request.get())) {
+        return failed(FailureKind::System);
     }
     const bool withHeaders = !extraHeaders.empty();
-    return WinHttpSendRequest(exchange.request.get(),
-                              withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
-                              withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-           WinHttpReceiveResponse(exchange.request.get(), nullptr) &&
-           verifyServerKeyPin(exchange.request.get());
+    if (!WinHttpSendRequest(exchange.request.get(), withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+                            withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
+        return failed(FailureKind::Unreachable);
+    }
+    if (!verifyServerKeyPin(exchange.request.get())) {
+        return {step, FailureKind::PinRefused};
+    }
+    return {};
 }

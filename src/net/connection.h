@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/failure.h"
 #include "common/owned_handles.h"
 #include "net/deployment.h"
 #include "net/secure_protocols.h"
@@ -26,17 +27,15 @@ struct PinnedExchange {
     SecureProtocols protocols = SecureProtocols::SystemDefault;
 };
 
-// The package download bounds every step; the check keeps the platform's
-// default time-outs.
-enum class Timeouts { PlatformDefault, Download };
-
 // Sends a GET for the path to the update server and receives the response
-// headers, never following a redirect. True only when the server's key
+// headers, never following a redirect. No failure only when the server's key
 // matches a pin, so that no header or body byte of any other server is ever
-// looked at. Extra headers are CRLF-separated lines ("Range: ..."); the
-// check sends none.
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
-                       const std::wstring& extraHeaders = {});
+// looked at. The step is the one the request serves, and a failure is that
+// step's: the package download bounds every wait, the check keeps the
+// platform's default time-outs. Extra headers are CRLF-separated lines
+// ("Range: ..."); the check sends none.
+Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExchange& exchange,
+                          const std::wstring& extraHeaders = {});
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
 bool verifyServerKeyPin(HINTERNET request);

@@ -10,6 +10,7 @@
 // With a fifth argument, only the updater's download runs, each time with
 // that file in place as the previous package to rebuild from ("none": none).
 
+#include "common/encoding.h"
 #include "common/owned_handles.h"
 #include "download/package_download.h"
 #include "net/connection.h"
@@ -57,8 +58,8 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = downloadPackage(run->url, run->target, run->digest,
-                                     [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
+    run->succeeded = !downloadPackage(run->url, run->target, run->digest,
+                                      [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
 }
@@ -98,7 +99,7 @@ double updaterDownload(BenchRun& run) {
 double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
-    if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
+    if (sendPinnedRequest(path, FailureStep::Download, exchange)) {
         return -1;
     }
     const OwnedFileHandle file(
