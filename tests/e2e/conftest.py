@@ -3,7 +3,8 @@
 Each test gets an office folder (the folder a user starts the updater in),
 a TLS update server on the port the test build pins, and helpers to run the
 updater, read its windows through the probe and read what the fake
-application and the PowerShell stand-in recorded.
+application and the PowerShell stand-in recorded. Wine, its services and the
+probe stay up for the whole module; a test ends only what it started.
 """
 
 import json
@@ -11,7 +12,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import pytest
@@ -82,26 +82,40 @@ def display():
         yield name
 
 
+@pytest.fixture(scope="session")
+def probe(display):
+    probe = harness.WindowProbe()
+    yield probe
+    probe.close()
+
+
 class Office:
     """A user's folder with the application directory, and the updater run in it."""
 
-    def __init__(self, root, display_name):
+    def __init__(self, root, probe):
         self.root = root
         self.folder = root / "office"
         self.folder.mkdir()
         self.app_records = root / "app-records.jsonl"
         self.powershell_records = root / "powershell-records.jsonl"
-        self.display = display_name
+        self.probe = probe
         self.process = None
-        self.dump_path = root / "windows.json"
+        self.started = []
+        # Every program of this test, and what it starts, carries it.
+        self.marker = f"NIRVA_TEST_CASE={root}"
 
     def env(self, extra=None):
         values = {
-            "DISPLAY": self.display,
             "NIRVA_FAKE_RECORD": str(self.app_records),
             "NIRVA_POWERSHELL_RECORD": str(self.powershell_records),
+            "NIRVA_TEST_CASE": str(self.root),
         }
         return {**os.environ, **values, **(extra or {})}
+
+    def run(self, command, cwd, extra_env=None):
+        """A program of this test, ended with it."""
+        self.started.append(subprocess.Popen(command, cwd=cwd, env=self.env(extra_env), **QUIET))
+        return self.started[-1]
 
     def install_application(self, variant, directory="NIRVA"):
         target = self.folder / directory
@@ -110,8 +124,7 @@ class Office:
         return target
 
     def start_updater(self, extra_env=None, arguments=(), executable=UPDATER, tracer=()):
-        self.process = subprocess.Popen([*tracer, str(WINE_RUN), str(executable), *arguments], cwd=self.folder,
-                                        env=self.env(extra_env), **QUIET)
+        self.process = self.run([*tracer, str(WINE_RUN), str(executable), *arguments], self.folder, extra_env)
         return self.process
 
     def wait_for_exit(self, timeout=60):
@@ -120,26 +133,20 @@ class Office:
     def start_application(self, mode, directory="NIRVA"):
         """A running copy of the installed application, as the user left it."""
         started = len(self.starts())
-        subprocess.Popen([str(WINE_RUN), str(self.folder / directory / "nirva_acc.exe")],
-                         cwd=self.folder / directory, env=self.env({"NIRVA_FAKE_MODE": mode}), **QUIET)
+        self.run([str(WINE_RUN), str(self.folder / directory / "nirva_acc.exe")], self.folder / directory,
+                 {"NIRVA_FAKE_MODE": mode})
         return self.wait_for_starts(started + 1)[-1]
 
     def hold(self, folder, milliseconds):
         """A program working in folder, which Windows then will not rename or remove,
         until the returned file is deleted and milliseconds more."""
         signal = self.root / "holding"
-        subprocess.Popen([str(WINE_RUN), str(SUPPORT_DIR / "ui_probe.exe"), "hold", str(signal), str(milliseconds)],
-                         cwd=folder, env=self.env(), **QUIET)
+        self.run([str(WINE_RUN), str(SUPPORT_DIR / "ui_probe.exe"), "hold", str(signal), str(milliseconds)], folder)
         wait_until(signal.exists, 30, what="the holder")
         return signal
 
-    def probe(self, *arguments):
-        return harness.probe(*arguments, env=self.env())
-
     def windows(self):
-        found = harness.windows(self.dump_path, env=self.env())
-        assert found is not None, "the window probe failed"
-        return found
+        return self.probe.windows()
 
     def main_window(self):
         return next((w for w in self.windows() if w["class"] == "NIRVAUpdater" and w["visible"]), None)
@@ -164,10 +171,10 @@ class Office:
         return wait_until(lambda: self.message_box(text), timeout, what=f"a message box saying {text!r}")
 
     def press(self, window, control_id):
-        assert self.probe("click", str(window["hwnd"]), str(control_id)) == 0
+        assert self.probe.ask(f"click {window['hwnd']} {control_id}") == "0"
 
     def close(self, window):
-        assert self.probe("close", str(window["hwnd"])) == 0
+        assert self.probe.ask(f"close {window['hwnd']}") == "0"
 
     def records(self):
         return read_records(self.app_records)
@@ -180,9 +187,11 @@ class Office:
         return wait_until(lambda: len(self.starts()) >= count and self.starts(), timeout,
                           what=f"{count} application start(s)")
 
-    def assert_not_started(self, grace=2.0, earlier=0):
-        """No start beyond the `earlier` ones, a moment after the updater has gone."""
-        time.sleep(grace)
+    def assert_not_started(self, earlier=0):
+        """No start beyond the `earlier` ones, once all that the updater started has ended."""
+        wait_until(lambda: set(harness.marked_processes(self.marker)) <= {p.pid for p in self.started
+                                                                          if p.poll() is None},
+                   30, 0.05, what="the programs the updater started to end")
         assert len(self.starts()) == earlier
 
     def powershell_runs(self):
@@ -212,12 +221,13 @@ def notes_text(window):
 
 
 @pytest.fixture
-def office(tmp_path, display):
-    office = Office(tmp_path, display)
+def office(tmp_path, probe):
+    office = Office(tmp_path, probe)
     yield office
-    if office.process and office.process.poll() is None:
-        office.process.kill()
-    harness.stop_wine()
+    harness.end_processes(office.marker)
+    for process in office.started:
+        process.wait()
+    wait_until(lambda: not probe.windows(), 30, 0.05, what="the test's windows to go")
 
 
 @pytest.fixture

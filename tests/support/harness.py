@@ -9,6 +9,7 @@ import contextlib
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -24,7 +25,8 @@ BUILD_DIR = Path(os.environ.get("NIRVA_BUILD_DIR", SOURCE_DIR / "build" / "test"
 SUPPORT_DIR = BUILD_DIR / "tests" / "support"
 KEY_DIR = BUILD_DIR / "test-keys"
 WINE_RUN = BUILD_DIR / "wine-run"
-WINEPREFIX = BUILD_DIR / "wineprefix"
+# wine-run takes the same variable: an isolated command works in its own copy.
+WINEPREFIX = Path(os.environ.get("NIRVA_WINEPREFIX", BUILD_DIR / "wineprefix"))
 UPDATER = BUILD_DIR / "nirva_updater.exe"
 # The same updater, believing only releases signed with the test release key.
 SIGNED_UPDATER = BUILD_DIR / "signed" / "nirva_updater.exe"
@@ -81,18 +83,39 @@ def display(size, private=False):
         xvfb.wait()
 
 
-def probe(*arguments, wine_run=WINE_RUN, env=None):
-    """Runs the window probe (dump FILE, click HWND ID, close HWND): its exit code."""
-    return subprocess.run([str(wine_run), str(SUPPORT_DIR / "ui_probe.exe"), *map(str, arguments)], env=env,
-                          timeout=60, **QUIET).returncode
+class WindowProbe:
+    """The window probe (tests/support/ui_probe.cpp) as one Windows process for
+    many looks: a command is a line on its input, the answer a line on its
+    output. It starts again when the prefix was stopped under it."""
 
+    def __init__(self, wine_run=WINE_RUN):
+        self.command = [str(wine_run), str(SUPPORT_DIR / "ui_probe.exe"), "serve"]
+        self.process = None
 
-def windows(dump, wine_run=WINE_RUN, env=None):
-    """The top-level windows and their children as the probe sees them, or None if it could not look."""
-    dump.unlink(missing_ok=True)
-    if probe("dump", dump, wine_run=wine_run, env=env) != 0:
-        return None
-    return json.loads(dump.read_text(encoding="utf-8"))
+    def ask(self, line, timeout=60):
+        for _ in range(2):
+            if self.process is None or self.process.poll() is not None:
+                self.process = subprocess.Popen(self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                                stderr=subprocess.DEVNULL)
+            with contextlib.suppress(BrokenPipeError):
+                self.process.stdin.write(line.encode() + b"\n")
+                self.process.stdin.flush()
+                if select.select([self.process.stdout], [], [], timeout)[0]:
+                    answer = self.process.stdout.readline()
+                    if answer:
+                        return answer.decode("utf-8").rstrip("\n")
+            self.close()
+        raise AssertionError(f"the window probe gave no answer to {line!r}")
+
+    def windows(self):
+        """The top-level windows and their children, as JSON objects."""
+        return json.loads(self.ask("dump"))
+
+    def close(self):
+        if self.process:
+            self.process.kill()
+            self.process.communicate()
+            self.process = None
 
 
 def progress_position(window):
@@ -104,6 +127,40 @@ def stop_wine(prefix=WINEPREFIX):
     env = dict(os.environ, WINEPREFIX=str(prefix))
     subprocess.run([WINESERVER, "-k"], env=env, **QUIET)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=60, **QUIET)
+
+
+# Wine's own programs, which a prefix keeps for the next test.
+WINE_PROGRAMS = {"wineserver", "wineserver64", "wineboot.exe", "services.exe", "explorer.exe", "winedevice.exe",
+                 "plugplay.exe", "svchost.exe", "rpcss.exe", "conhost.exe"}
+
+
+def marked_processes(marker):
+    """The live processes (Wine's own programs aside) whose environment holds
+    marker, "NAME=value": Windows programs pass it on to what they start."""
+    needle = b"\0" + marker.encode() + b"\0"
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if not entry.name.isdigit() or needle not in b"\0" + (entry / "environ").read_bytes():
+                continue
+            stat = (entry / "stat").read_text()
+        except OSError:  # it has just ended
+            continue
+        name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+        if state != "Z" and name not in WINE_PROGRAMS:
+            found.append(int(entry.name))
+    return found
+
+
+def end_processes(marker, timeout=30):
+    """Ends the processes marked so, and what they start meanwhile, and waits until they have gone."""
+    def ended():
+        pids = marked_processes(marker)
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+        return not pids
+    wait_until(ended, timeout, 0.05, what=f"the processes of {marker} to end")
 
 
 @contextlib.contextmanager
