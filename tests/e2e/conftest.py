@@ -231,8 +231,10 @@ def office(tmp_path, probe):
 
 
 @pytest.fixture
-def server():
-    server = test_server.start(PORT, str(KEY_DIR / "pinned.crt"), str(KEY_DIR / "pinned.key"))
+def server(request):
+    """The update server, with the pinned key unless a test names another."""
+    key = getattr(request, "param", "pinned")
+    server = test_server.start(PORT, str(KEY_DIR / f"{key}.crt"), str(KEY_DIR / f"{key}.key"))
     yield server
     server.stop()
 

@@ -2,7 +2,6 @@
 previous one, which every update leaves in the office folder, with range
 requests for the rest; anything in doubt falls back to the whole package."""
 
-import os
 import random
 import sys
 
@@ -145,17 +144,20 @@ def test_rebuild_cut_short_goes_on_from_the_kept_bytes(office, server, tmp_path)
 
 def test_killed_rebuild_goes_on_at_the_next_start(office, server, tmp_path):
     old, new = offer_over_previous(office, server, tmp_path)
-    server.packages[PACKAGE_PATH].update(chunk_size=2048, delay=0.05)
+    # The package's end comes at once; the first changed entry is paced as the
+    # updater writes it, and waits after a few chunks for the power to go.
+    server.packages[PACKAGE_PATH].update(chunk_size=4096, delay=[0, 0.12, 0], hold_at=[None, 16384, None])
+    partial = office.folder / "nirva.zip.partial"
     office.start_updater()
-    wait_until(lambda: any(request["sent"] > 8192 for request in package_requests(server)
-                           if request["range"] not in (None, TAIL_RANGE)), 60, interval=0.05,
-               what="a changed entry on its way")
+    fetched_from = wait_until(lambda: fetch_ranges(server) and int(fetch_ranges(server)[0][6:].split("-")[0]), 60,
+                              interval=0.05, what="a changed entry asked for")
+    wait_until(lambda: partial.stat().st_size > fetched_from, 60, interval=0.05, what="some of it on disk")
     harness.stop_wine()
+    server.release()
     office.wait_for_exit()
-    kept = (office.folder / "nirva.zip.partial").stat().st_size
+    kept = partial.stat().st_size
     assert (office.folder / "nirva.zip").read_bytes() == old
 
-    server.packages[PACKAGE_PATH]["delay"] = 0
     server.requests.clear()
     office.start_updater()
 
