@@ -3,6 +3,9 @@ port, an X display, the window probe, Wine clean-up, nginx serving a release
 and a proxy that breaks a connection.
 
 ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
+``python3 harness.py isolate COMMAND...`` runs COMMAND in a network namespace of
+its own (where the test port is free), with its own copy of the build's Wine
+prefix and its own X display, so that such commands run side by side.
 """
 
 import contextlib
@@ -63,19 +66,21 @@ def wait_until(condition, timeout=30.0, interval=0.25, what="condition"):
 @contextlib.contextmanager
 def display(size, private=False):
     """An X display for Wine's windows: the caller's, unless private, or a new
-    Xvfb on the first free number; DISPLAY names it for every child process."""
+    Xvfb on a number it finds free itself (several start at once); DISPLAY
+    names it for every child process."""
     if os.environ.get("DISPLAY") and not private:
         yield os.environ["DISPLAY"]
         return
-    number = 90
-    while Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
-        number += 1
-    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", f"{size}x24"], **QUIET)
+    # Xvfb writes the number on this pipe once it accepts clients.
+    ready, ready_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(ready_end), "-nolisten", "tcp", "-screen", "0", f"{size}x24"],
+                            pass_fds=[ready_end], **QUIET)
+    os.close(ready_end)
     try:
-        wait_until(lambda: Path(f"/tmp/.X11-unix/X{number}").exists() or xvfb.poll() is not None, 10, 0.1,
-                   what="Xvfb")
-        if xvfb.poll() is not None:
-            raise RuntimeError(f"Xvfb could not start on :{number}")
+        with os.fdopen(ready) as answer:
+            number = answer.readline().strip()
+        if not number:
+            raise RuntimeError(f"Xvfb could not start (exit {xvfb.wait()})")
         os.environ["DISPLAY"] = f":{number}"
         yield os.environ["DISPLAY"]
     finally:
@@ -273,16 +278,48 @@ def publish(root, out, version):
     os.replace(root / "manifest.json.new", root / "manifest.json")
 
 
+def run(command):
+    """Runs command to its end, or ends it with this process."""
+    child = subprocess.Popen(command)
+    try:
+        return child.wait()
+    except KeyboardInterrupt:
+        return 130
+    finally:
+        if child.poll() is None:
+            child.terminate()
+            child.wait()
+
+
+def isolate(command):
+    if os.environ.get("NIRVA_ISOLATED") != "1":
+        # unshare runs this again in the new namespace, as the same process.
+        os.environ["NIRVA_ISOLATED"] = "1"
+        os.execvp("unshare", ["unshare", "--net", sys.executable, __file__, "isolate", *command])
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    copy = Path(tempfile.mkdtemp(prefix="wineprefix-", dir=BUILD_DIR))
+    try:
+        # The registry is copied; drive_c (630 MB, which Wine only reads) is linked.
+        shutil.copytree(WINEPREFIX, copy, symlinks=True, dirs_exist_ok=True, ignore=lambda folder, names:
+                        ["drive_c"] if Path(folder) == WINEPREFIX else [])
+        shutil.copytree(WINEPREFIX / "drive_c", copy / "drive_c", symlinks=True, copy_function=os.link)
+        os.environ["NIRVA_WINEPREFIX"] = str(copy)
+        with display("1280x1024", private=True):
+            return run(command)
+    finally:
+        stop_wine(copy)
+        shutil.rmtree(copy)
+
+
 def main(argv):
-    if len(argv) < 3 or argv[0] != "display":
-        sys.exit("usage: harness.py display WIDTHxHEIGHT COMMAND...")
-    # A terminated run still ends its Xvfb.
+    # A terminated run still ends its Xvfb and its Wine.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    if len(argv) >= 2 and argv[0] == "isolate":
+        return isolate(argv[1:])
+    if len(argv) < 3 or argv[0] != "display":
+        sys.exit("usage: harness.py display WIDTHxHEIGHT COMMAND... | harness.py isolate COMMAND...")
     with display(argv[1]):
-        try:
-            return subprocess.call(argv[2:])
-        except KeyboardInterrupt:
-            return 130
+        return run(argv[2:])
 
 
 if __name__ == "__main__":

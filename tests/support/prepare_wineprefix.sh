@@ -20,5 +20,7 @@ if ! grep -q '^"Managed"="N"' "$prefix/user.reg"; then
 fi
 target="$prefix/drive_c/windows/system32/WindowsPowerShell/v1.0"
 mkdir -p "$target"
-cp "$standin" "$target/powershell.exe"
+# Renamed into place: copies of the prefix link to the file they found.
+cp "$standin" "$target/powershell.exe.new"
+mv -f "$target/powershell.exe.new" "$target/powershell.exe"
 echo "Wine prefix ready: $prefix"
