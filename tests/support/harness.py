@@ -4,8 +4,8 @@ and a proxy that breaks a connection.
 
 ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
 ``python3 harness.py isolate COMMAND...`` runs COMMAND in a network namespace of
-its own (where the test port is free), with its own copy of the build's Wine
-prefix and its own X display, so that such commands run side by side.
+its own (where the test port is free) with its own /tmp, its own copy of the
+build's Wine prefix and its own X display, so that such commands run side by side.
 """
 
 import contextlib
@@ -293,9 +293,12 @@ def run(command):
 
 def isolate(command):
     if os.environ.get("NIRVA_ISOLATED") != "1":
-        # unshare runs this again in the new namespace, as the same process.
+        # unshare runs this again in the new namespaces, as the same process.
         os.environ["NIRVA_ISOLATED"] = "1"
-        os.execvp("unshare", ["unshare", "--net", sys.executable, __file__, "isolate", *command])
+        os.execvp("unshare", ["unshare", "--net", "--mount", sys.executable, __file__, "isolate", *command])
+    # Its own /tmp too: an X display's socket and lock files live there, and
+    # Xvfb in another network namespace would take over a number in use.
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     copy = Path(tempfile.mkdtemp(prefix="wineprefix-", dir=BUILD_DIR))
     try:
@@ -305,9 +308,11 @@ def isolate(command):
         shutil.copytree(WINEPREFIX / "drive_c", copy / "drive_c", symlinks=True, copy_function=os.link)
         os.environ["NIRVA_WINEPREFIX"] = str(copy)
         with display("1280x1024", private=True):
-            return run(command)
+            try:
+                return run(command)
+            finally:
+                stop_wine(copy)
     finally:
-        stop_wine(copy)
         shutil.rmtree(copy)
 
 
