@@ -7,11 +7,16 @@ application and the PowerShell stand-in recorded. Wine, its services and the
 probe stay up for the whole module; a test ends only what it started.
 """
 
+import functools
+import hashlib
+import io
 import json
 import os
 import shutil
 import subprocess
 import sys
+import time
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -56,6 +61,12 @@ INSTALLATION_FAILURE_TEXT = (
 PERSIAN_NOTES = "\u0646\u0633\u062E\u0647 \u062C\u062F\u06CC\u062F \u0628\u0627 \u06AF\u0632\u0627\u0631\u0634\u200C\u0647\u0627\u06CC \u0628\u06CC\u0634\u062A\u0631"
 
 CHECK_PREFIX = test_server.CHECK_PREFIX
+OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
+NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
+PACKAGE_PATH = "/releases/2.0/nirva.zip"
+PACKAGE_URL = "https://updates.example" + PACKAGE_PATH
+DATA_NAME = "data/ledger.txt"
+DATA = "".join(f"ledger line {n:05d}\r\n" for n in range(4000)).encode("ascii")
 IDOK = 1
 START_BUTTON_ID = 104
 LATER_BUTTON_ID = 105
@@ -233,11 +244,101 @@ def office(tmp_path, probe):
 @pytest.fixture
 def server(request):
     """The update server, with the pinned key unless a test names another."""
-    key = getattr(request, "param", "pinned")
-    server = test_server.start(PORT, str(KEY_DIR / f"{key}.crt"), str(KEY_DIR / f"{key}.key"))
+    server = test_server.start(PORT, *key(getattr(request, "param", "pinned")))
     yield server
     server.stop()
 
 
 def check_requests(server):
     return [r for r in server.requests if r["path"].startswith(CHECK_PREFIX)]
+
+
+def key(name):
+    return str(KEY_DIR / f"{name}.crt"), str(KEY_DIR / f"{name}.key")
+
+
+# What the update tests share: release 2.0.0.0 with the new program and a
+# ledger, offered to an office that holds 1.2.3.4, and what a user then sees.
+@functools.cache
+def package(folder="", application=NEW_APPLICATION):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.write(application, folder + "nirva_acc.exe")
+        archive.writestr(folder + DATA_NAME, DATA)
+    return buffer.getvalue()
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def path_of(url):
+    return "/" + url.split("/", 3)[3]
+
+
+def offer(server, mandatory=False, sha256_text="", url=PACKAGE_URL, **package_options):
+    """Release 2.0.0.0 offered, its package served at url with the options test_server takes."""
+    server.check_body = manifest("2.0.0.0", url=url, mandatory=mandatory, sha256=sha256_text)
+    server.packages[path_of(url)] = {"data": package(), **package_options}
+
+
+def package_requests(server, url=PACKAGE_URL):
+    return [r for r in server.requests if r["path"] == path_of(url)]
+
+
+def start_update(office):
+    window = office.wait_for_main_window()
+    office.press(window, START_BUTTON_ID)
+    return window
+
+
+def watch_until_exit(office):
+    """Status text and progress position of every look at the window until the updater ends."""
+    seen = []
+    while office.process.poll() is None:
+        window = office.main_window()
+        if window:
+            seen.append((status_text(window), progress_position(window)))
+        time.sleep(0.02)
+    return seen
+
+
+def assert_installed(office):
+    folder = office.folder
+    assert office.wait_for_exit() == 0
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert (folder / "NIRVA" / DATA_NAME).read_bytes() == DATA
+    assert (folder / "NIRVA.bak" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert not (folder / "update").exists()
+    starts = office.wait_for_starts(1)
+    assert len(starts) == 1
+    assert starts[0]["version"] == "2.0.0.0"
+    assert starts[0]["cwd"].endswith("\\office\\NIRVA")
+    assert starts[0]["exe"].endswith("\\office\\NIRVA\\nirva_acc.exe")
+
+
+def assert_nothing_installed(office):
+    folder = office.folder
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    # What a failed download received waits for the next start.
+    assert sorted(p.name for p in folder.iterdir() if ".partial" not in p.name) == ["NIRVA"]
+    assert office.powershell_runs() == []
+    assert office.starts() == []
+
+
+def expect_server_failure(office, earlier_starts=0):
+    box = office.wait_for_message_box(SERVER_FAILURE_TEXT)
+    assert box["title"] == SERVER_FAILURE_CAPTION
+    assert office.main_window() is None
+    office.press(box, IDOK)
+    assert office.wait_for_exit() == 0
+    office.assert_not_started(earlier=earlier_starts)
+
+
+def release_with_updater(updater):
+    """A package of the new program that carries an updater too."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.write(NEW_APPLICATION, "nirva_acc.exe")
+        archive.write(updater, "nirva_updater.exe")
+    return buffer.getvalue()

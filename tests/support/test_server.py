@@ -4,8 +4,9 @@ Imported: ``server = start(port, certfile, keyfile)`` serves in a background
 thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
 ``check_delay`` (seconds before the answer), ``hold_check`` (the answer waits
 for ``release()``), ``packages`` and ``redirects`` (path -> Location of a 302)
-while it runs, may serve every connection after the first with another key
-(``use_key_after_first_connection``), read ``requests`` and call ``stop()``.
+while it runs, may serve with another key from now on (``use_key``) or every
+connection after the first (``use_key_after_first_connection``), read
+``requests`` and call ``stop()``.
 
 Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
 ``ETag``) as nginx does for static files. A package's ``data``, ``status``,
@@ -192,6 +193,10 @@ class UpdateServer:
         self.host, self.port = self._server.server_address[:2]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
+
+    def use_key(self, certfile, keyfile):
+        """Serves every connection from now on with this key."""
+        self._server.context = _context(certfile, keyfile)
 
     def use_key_after_first_connection(self, certfile, keyfile):
         self._server.later_context = _context(certfile, keyfile)
