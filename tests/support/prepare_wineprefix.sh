@@ -5,7 +5,8 @@
 set -eu
 wine_run=$1
 standin=$2
-prefix=$(sed -n 's/^export WINEPREFIX="\${NIRVA_WINEPREFIX:-\(.*\)}"$/\1/p' "$wine_run")
+# The build's wine-run names it as the default of NIRVA_WINEPREFIX; the demo's plainly.
+prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run" | sed 's/^\${NIRVA_WINEPREFIX:-\(.*\)}$/\1/')
 
 if [ ! -f "$prefix/system.reg" ]; then
     "$wine_run" wineboot --init
