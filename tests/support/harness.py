@@ -4,8 +4,8 @@ and a proxy that breaks a connection.
 
 ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
 ``python3 harness.py isolate COMMAND...`` runs COMMAND in a network namespace of
-its own (where the test port is free) with its own /tmp, its own copy of the
-build's Wine prefix and its own X display, so that such commands run side by side.
+its own (where the test port is free), with its own copy of the build's Wine
+prefix and its own X display, so that such commands run side by side.
 """
 
 import contextlib
@@ -296,9 +296,10 @@ def isolate(command):
         # unshare runs this again in the new namespaces, as the same process.
         os.environ["NIRVA_ISOLATED"] = "1"
         os.execvp("unshare", ["unshare", "--net", "--mount", sys.executable, __file__, "isolate", *command])
-    # Its own /tmp too: an X display's socket and lock files live there, and
-    # Xvfb in another network namespace would take over a number in use.
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
+    # Its own X socket directory too: Xvfb in another network namespace would
+    # take over the socket of a display number in use, and remove it at its end.
+    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp/.X11-unix"], check=True)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     copy = Path(tempfile.mkdtemp(prefix="wineprefix-", dir=BUILD_DIR))
     try:
