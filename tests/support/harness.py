@@ -292,6 +292,7 @@ def run(command):
 
 
 def isolate(command):
+    """Runs command as the module's docstring says (as root); its exit code."""
     if os.environ.get("NIRVA_ISOLATED") != "1":
         # unshare runs this again in the new namespaces, as the same process.
         os.environ["NIRVA_ISOLATED"] = "1"
