@@ -160,6 +160,10 @@ void onCommand(HWND window, MainWindow& state, WPARAM wParam) {
 void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     SetWindowTextW(state.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
     state.phase = static_cast<UpdatePhase>(wParam);
+    // The installation fills the bar again with its own share, from empty.
+    if (state.phase == UpdatePhase::Installing) {
+        SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
+    }
 }
 
 // A failed installation shows its box, then says the same on the status line,

@@ -26,9 +26,4 @@ TEST(ApplicationWorkingDirectory, IsThePathUpToItsLastSeparator) {
     }
 }
 
-TEST(ApplicationCommandLine, QuotesThePathAndAlwaysAddsOneSpace) {
-    EXPECT_EQ(applicationCommandLine(L"NIRVA\\nirva_acc.exe", L""), L"\"NIRVA\\nirva_acc.exe\" ");
-    EXPECT_EQ(applicationCommandLine(L"NIRVA\\nirva_acc.exe", L"--x y"), L"\"NIRVA\\nirva_acc.exe\" --x y");
-}
-
 }  // namespace
