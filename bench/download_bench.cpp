@@ -12,6 +12,7 @@
 
 #include "common/encoding.h"
 #include "common/owned_handles.h"
+#include "common/support_log.h"
 #include "download/package_download.h"
 #include "net/connection.h"
 #include "net/request_path.h"
@@ -31,6 +32,8 @@ namespace {
 constexpr UINT WM_BENCH_FINISHED = WM_APP + 100;
 
 struct BenchRun {
+    // The updater's own support log, in the benchmark's folder, as in a run.
+    SupportLog& log;
     std::wstring url;
     std::wstring target;
     std::optional<Sha256Digest> digest;
@@ -58,8 +61,9 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = !downloadPackage(run->url, run->target, run->digest,
-                                      [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
+    run->succeeded = !downloadPackage(
+        run->url, run->target, run->digest,
+        [run](const DownloadProgress& progress) { postProgress(run->window, progress); }, run->log);
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
 }
@@ -145,7 +149,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: download_bench URL TARGET_FILE SHA256 ROUNDS\n");
         return 2;
     }
-    BenchRun run;
+    SupportLog log;
+    BenchRun run{log};
     run.url = argv[1];
     run.target = argv[2];
     run.digest = parseSha256(argv[3]);

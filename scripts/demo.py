@@ -123,6 +123,14 @@ def run_updater():
     print(f"screenshots/2-finished.png: the updater is gone, version {VERSION} runs")
 
 
+def print_reports(log):
+    """The release tool's table of the outcome reports nginx logged."""
+    step(f"Outcome reports in nginx's report log ({log.name}), as the release tool counts them")
+    harness.wait_until(lambda: log.exists() and log.stat().st_size, what="the updater's report")
+    print(log.read_text(encoding="utf-8"), end="")
+    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "report", str(log)], check=True)
+
+
 def demo(stack):
     for name in ("release", "out", "office", "screenshots"):
         shutil.rmtree(DEMO / name, ignore_errors=True)
@@ -163,6 +171,9 @@ def demo(stack):
     print(STARTS.read_bytes().decode("utf-8"), end="")
     step("Screenshots")
     print(SCREENSHOTS)
+    step("The office's support log (nirva_updater.log)")
+    print((OFFICE / "nirva_updater.log").read_text(encoding="utf-8"), end="")
+    print_reports(served.parent / "nginx" / "reports.log")
 
 
 def main():

@@ -1,5 +1,8 @@
 #include "app/installed_version.h"
 #include "app/version.h"
+#include "common/file_system.h"
+#include "common/layout.h"
+#include "common/support_log.h"
 #include "common/system_libraries.h"
 #include "common/texts.h"
 #include "install/installation.h"
@@ -7,6 +10,8 @@
 #include "ui/main_window.h"
 #include "ui/run_end.h"
 #include "ui/single_copy.h"
+#include "update/outcome_report.h"
+#include "update/report_sender.h"
 #include "update/update_check.h"
 
 #include <windows.h>
@@ -26,14 +31,28 @@ void __verbose_terminate_handler() {
 
 namespace {
 
+// Unreadable: the application is there but its version cannot be read, and
+// the server is asked as for an absent one.
+void logStart(SupportLog& log, const std::wstring& asked, bool unreadable, bool recovered) {
+    log.write("start", {{"updater", NIRVA_UPDATER_VERSION_TEXT},
+                        {"installed", unreadable ? std::wstring(L"unreadable") : asked},
+                        {"folder", log.impersonal(fullPath(L"."))},
+                        {"command", log.impersonal(GetCommandLineW())}});
+    if (recovered) {
+        log.write("recovered", {{"from", kBackupDirectory}});
+    }
+}
+
 // The version the server is asked with. An installed application whose
 // version cannot be read is reported first, and then counts as absent.
-std::wstring installedVersionToAsk() {
+std::wstring installedVersionToAsk(SupportLog& log, bool recovered) {
     InstalledVersion installed = readInstalledVersion();
+    std::wstring asked = normalizedInstalledVersion(std::move(installed.text));
+    logStart(log, asked, installed.unreadable, recovered);
     if (installed.unreadable) {
         MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
-    return normalizedInstalledVersion(std::move(installed.text));
+    return asked;
 }
 
 // Until the window is gone; its end decides the exit code.
@@ -46,21 +65,54 @@ int runMessageLoop() {
     return static_cast<int>(message.wParam);
 }
 
-int offerUpdate(HINSTANCE instance, const Offer& offer, int showCommand) {
+int offerUpdate(HINSTANCE instance, const WindowStart& start, int showCommand) {
     InitCommonControls();
     registerMainWindowClass(instance);
-    const HWND window = createMainWindow(instance, offer);
+    const HWND window = createMainWindow(instance, start);
     if (window == nullptr) {
         MessageBoxW(nullptr, kWindowFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
         return kExitNoWindow;
     }
     markOfficeWindow(window);
-    if (offer.manifest.mandatory) {
+    // Before the mandatory flow, whose warning box waits for the user.
+    start.reports.sendKept();
+    if (start.offer.manifest.mandatory) {
         startMandatoryUpdate(window);
     } else {
         ShowWindow(window, showCommand);
     }
     return runMessageLoop();
+}
+
+// What the check's answer decides, up to the exit code.
+int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstring& asked, int showCommand,
+                 SupportLog& log, ReportSender& reports) {
+    if (!check.offer) {
+        logOutcome(log, "checkfailed", L"none", check.failure);
+        reports.keep(checkReport(asked, check.failure));
+        return endAfterServerFailure();
+    }
+    const Offer& offer = *check.offer;
+    const char* decision = !offer.newer ? "nothingnewer" : offer.manifest.mandatory ? "mandatory" : "offered";
+    log.write("decision", {{"result", decision}, {"version", offer.manifest.version}});
+    if (!offer.newer) {
+        const int code = endWithNothingNewer();
+        reports.sendKept();
+        return code;
+    }
+    return offerUpdate(instance, {offer, log, reports}, showCommand);
+}
+
+// Reports still on their way get their bounded time after the run's end.
+int endRun(int code, SupportLog& log, ReportSender& reports) {
+    const bool reportsEnded = reports.finish();
+    log.write("exit", {{"code", code}});
+    if (!reportsEnded) {
+        // The report's thread still uses the log and the sender, which live
+        // in wWinMain: the process ends here, with both alive.
+        ExitProcess(static_cast<UINT>(code));
+    }
+    return code;
 }
 
 }  // namespace
@@ -74,14 +126,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         bringOfficeWindowToFront();
         return kExitNormal;
     }
-    recoverInterruptedInstallation();
+    SupportLog log;
+    ReportSender reports(log);
+    const bool recovered = recoverInterruptedInstallation();
     removeReplacedUpdater();
-    const CheckResult check = checkForUpdate(installedVersionToAsk());
-    if (!check.offer) {
-        return endAfterServerFailure();
-    }
-    if (!check.offer->newer) {
-        return endWithNothingNewer();
-    }
-    return offerUpdate(instance, *check.offer, showCommand);
+    const std::wstring asked = installedVersionToAsk(log, recovered);
+    // The run's network route, once the run decides one, is logged here
+    // ("route", its one-line description), before the check goes along it.
+    const CheckResult check = checkForUpdate(asked, log);
+    return endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
 }

@@ -63,13 +63,19 @@ std::optional<Sha256Digest> parseSha256(const std::wstring& hex) {
 }
 
 std::wstring digestText(const std::optional<Sha256Digest>& digest) {
-    static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    if (digest) {
-        for (const unsigned char byte : *digest) {
-            text += kHexDigits[byte >> 4];
-            text += kHexDigits[byte & 0x0F];
-        }
+    if (!digest) {
+        return {};
+    }
+    const std::string text = lowercaseHex(*digest);
+    return {text.begin(), text.end()};
+}
+
+std::string lowercaseHex(std::span<const std::uint8_t> bytes) {
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += kHexDigits[byte >> 4];
+        text += kHexDigits[byte & 0x0F];
     }
     return text;
 }

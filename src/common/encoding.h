@@ -6,7 +6,9 @@
 
 #include "common/sha256.h"
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 // UTF-8 to UTF-16; invalid sequences become U+FFFD rather than an error.
@@ -18,3 +20,5 @@ std::string encodeUtf8(const std::wstring& text);
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex);
 // 64 lowercase hexadecimal digits; empty for no digest.
 std::wstring digestText(const std::optional<Sha256Digest>& digest);
+// Two lowercase hexadecimal digits per byte, in order.
+std::string lowercaseHex(std::span<const std::uint8_t> bytes);

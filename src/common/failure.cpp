@@ -18,6 +18,7 @@ const char* failureStepName(FailureStep step) {
         case FailureStep::CheckPackage: return "verify";
         case FailureStep::Swap: return "swap";
         case FailureStep::SelfUpdate: return "selfupdate";
+        case FailureStep::Report: return "report";
     }
     return "unknown";
 }

@@ -19,6 +19,9 @@ enum class FailureStep : std::uint8_t {
     CheckPackage,     // the unpacked program and its version, the flush
     Swap,             // putting the staging folder in the application's place
     SelfUpdate,       // replacing the updater with the release's
+    // Not a step of an update: sending an outcome report, which is never
+    // itself reported and never changes how a run ends.
+    Report,
 };
 
 // What went wrong there.

@@ -28,3 +28,11 @@ inline constexpr wchar_t kPartialRecordSuffix[] = L".partial.record";
 
 // A release may carry a newer updater here; it replaces the running one.
 inline constexpr wchar_t kReleasedUpdater[] = L"NIRVA\\nirva_updater.exe";
+
+// The updater's own files in the office folder: the support log and its
+// previous part (a support person reads them), the office's random id, and
+// the latest outcome report that has not reached the server yet.
+inline constexpr wchar_t kSupportLogFile[] = L"nirva_updater.log";
+inline constexpr wchar_t kPreviousSupportLogFile[] = L"nirva_updater.log.1";
+inline constexpr wchar_t kOfficeIdFile[] = L"nirva_updater.id";
+inline constexpr wchar_t kPendingReportFile[] = L"nirva_updater.report";

@@ -77,11 +77,14 @@ struct RangeAnswer {
     std::optional<ContentRange> range;
 };
 
-RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange) {
+RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange,
+                        RequestLogLine& line) {
     if (const Failure failure = sendPinnedRequest(path, FailureStep::Download, exchange, headers)) {
+        line.error = failure.systemError;
         return {interrupted(failure), std::nullopt};
     }
-    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PARTIAL_CONTENT) {
+    line.status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
+    if (line.status != HTTP_STATUS_PARTIAL_CONTENT) {
         return {};
     }
     return {kNotPossible, parseContentRange(queryTextHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE))};
@@ -111,12 +114,28 @@ struct OfferedTail {
     std::wstring validator;
 };
 
-StepEnd fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
+// The answer's body as the tail's bytes, counted for the log. False when it
+// broke off.
+bool receiveTail(DownloadJob& job, HINTERNET request, std::uint64_t length, OfferedTail& tail,
+                 RequestLogLine& line) {
+    tail.bytes.clear();
+    const bool whole = readBody(request, length, [&tail](const std::uint8_t* bytes, DWORD count) {
+        tail.bytes.insert(tail.bytes.end(), bytes, bytes + count);
+        return true;
+    });
+    line.error = whole ? 0 : GetLastError();
+    line.bytes = tail.bytes.size();
+    job.stats.network += line.bytes;
+    return whole;
+}
+
+StepEnd fetchOfferedTail(DownloadJob& job, OfferedTail& tail) {
     std::uint64_t asked = kPackageTailRequest;
     std::wstring headers = tailRequestHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
+        RequestLogLine line(job.log, job.requestPath);
         PinnedExchange exchange;
-        const RangeAnswer answer = askForRange(path, headers, exchange);
+        const RangeAnswer answer = askForRange(job.requestPath, headers, exchange, line);
         const std::optional<ContentRange>& range = answer.range;
         // The tail is kept in memory: never more of it than was asked for.
         if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
@@ -130,12 +149,8 @@ StepEnd fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
             return kNotPossible;
         }
         tail.validator = validator;
-        tail.bytes.clear();
-        if (!readBody(request, range->last - range->first + 1, [&tail](const std::uint8_t* bytes, DWORD count) {
-                tail.bytes.insert(tail.bytes.end(), bytes, bytes + count);
-                return true;
-            })) {
-            return interrupted({FailureStep::Download, FailureKind::Unreachable, 0, GetLastError()});
+        if (!receiveTail(job, request, range->last - range->first + 1, tail, line)) {
+            return interrupted({FailureStep::Download, FailureKind::Unreachable, 0, line.error});
         }
         ZipTailReading reading = readZipTail(tail.bytes, range->total);
         if (reading.directory) {
@@ -178,6 +193,7 @@ StepEnd copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
             !placeCopied(rebuild, bytes.data(), static_cast<DWORD>(piece))) {
             return kNotPossible;
         }
+        rebuild.job.stats.copied += piece;
     }
     return std::nullopt;
 }
@@ -186,16 +202,21 @@ StepEnd copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
 StepEnd fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     PartialFile& partial = rebuild.job.partial;
     const std::uint64_t last = step.sourceOffset + step.length - 1;
+    RequestLogLine line(rebuild.job.log, rebuild.job.requestPath);
     PinnedExchange exchange;
     const RangeAnswer answer = askForRange(rebuild.job.requestPath,
-                                           rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange);
+                                           rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange,
+                                           line);
     const std::optional<ContentRange>& range = answer.range;
     if (!range || range->first != step.sourceOffset || range->last != last || range->total != partial.record.total) {
         return answer.end;
     }
     const std::uint64_t keptBefore = partial.kept;
     const Failure streamed = streamBody(exchange.request.get(), partial, rebuild.job.reportProgress);
-    rebuild.fetched += partial.kept - keptBefore;
+    line.bytes = partial.kept - keptBefore;
+    line.error = streamed.systemError;
+    rebuild.fetched += line.bytes;
+    rebuild.job.stats.network += line.bytes;
     if (partial.kept > last + 1) {
         // More than was asked for: the file no longer holds the package's start.
         discardPartial(partial);
@@ -240,7 +261,7 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
         return kNotPossible;
     }
     OfferedTail tail;
-    if (StepEnd end = fetchOfferedTail(job.requestPath, tail)) {
+    if (StepEnd end = fetchOfferedTail(job, tail)) {
         return *end;
     }
     const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory);

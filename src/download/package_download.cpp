@@ -44,6 +44,28 @@ Failure prepareForAnswer(DownloadJob& job, HINTERNET request) {
     return downloadFailure(FailureKind::HttpStatus, status);
 }
 
+// One request for what is missing, its answer's body appended to the
+// partial file; logged once it is over, however it ended.
+Failure exchangeForRest(DownloadJob& job) {
+    PartialFile& partial = job.partial;
+    const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
+    RequestLogLine line(job.log, job.requestPath);
+    PinnedExchange exchange;
+    Failure failure = sendPinnedRequest(job.requestPath, FailureStep::Download, exchange, headers);
+    if (!failure) {
+        line.status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
+        failure = prepareForAnswer(job, exchange.request.get());
+    }
+    if (!failure) {
+        const std::uint64_t keptBefore = partial.kept;
+        failure = streamBody(exchange.request.get(), partial, job.reportProgress);
+        line.bytes = partial.kept - keptBefore;
+        job.stats.network += line.bytes;
+    }
+    line.error = failure.systemError;
+    return failure;
+}
+
 // One request for what is missing. No failure only when the package is
 // complete, verified and in place.
 Failure downloadAttempt(DownloadJob& job) {
@@ -59,15 +81,7 @@ Failure downloadAttempt(DownloadJob& job) {
     if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, job.url, partial.record.sha256)) {
         discardPartial(partial);
     }
-    const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
-    PinnedExchange exchange;
-    if (const Failure failure = sendPinnedRequest(job.requestPath, FailureStep::Download, exchange, headers)) {
-        return failure;
-    }
-    if (const Failure failure = prepareForAnswer(job, exchange.request.get())) {
-        return failure;
-    }
-    const Failure streamed = streamBody(exchange.request.get(), partial, job.reportProgress);
+    const Failure streamed = exchangeForRest(job);
     flushPartial(partial);
     const std::uint64_t total = partial.record.total;
     if (total != 0 && partial.kept > total) {
@@ -101,21 +115,33 @@ Failure attempt(DownloadJob& job, bool& rebuilding) {
     return downloadAttempt(job);
 }
 
+void logStats(const DownloadJob& job, const AttemptCount& count, ULONGLONG started) {
+    job.log.write("download", {{"network", job.stats.network},
+                               {"copied", job.stats.copied},
+                               {"resumed", job.stats.resumed},
+                               {"failedattempts", count.attempts},
+                               {"ms", GetTickCount64() - started}});
+}
+
 }  // namespace
 
 Failure downloadPackage(const std::wstring& url, const std::wstring& targetPath,
-                        const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
-    DownloadJob job{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
+                        const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress,
+                        SupportLog& log) {
+    DownloadJob job{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, log, {}, {}};
     PartialFile& partial = job.partial;
     bool rebuilding = expectedDigest.has_value();
     AttemptCount count;
     Failure last;
-    while (mayAttemptAgain(count)) {
+    const ULONGLONG started = GetTickCount64();
+    for (bool first = true; mayAttemptAgain(count); first = false) {
         const Failure opened =
             partial.file || partial.verified ? Failure{} : openPartial(partial, targetPath, url, expectedDigest);
+        job.stats.resumed = first ? partial.kept : job.stats.resumed;
         const std::uint64_t keptBefore = partial.kept;
         const Failure failed = attempt(job, rebuilding);
         if (!failed) {
+            logStats(job, count, started);
             return {};
         }
         // Without its file an attempt can only fail; the file is why.
@@ -128,5 +154,6 @@ Failure downloadPackage(const std::wstring& url, const std::wstring& targetPath,
         partial.file.reset();
         removePartialDownload(targetPath);
     }
+    logStats(job, count, started);
     return gaveUpWhileGaining(count) ? downloadFailure(FailureKind::GaveUp, last.httpStatus, last.systemError) : last;
 }

@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "common/sha256.h"
+#include "common/support_log.h"
 #include "download/progress.h"
 
 #include <optional>
@@ -13,5 +14,7 @@
 // that matched the expected digest; what a failed download received waits
 // beside it for the next attempt or start. On failure, says why the last
 // attempt failed, or that attempts still brought bytes when they ran out.
+// Each request, and where the package's bytes came from, go to the log.
 Failure downloadPackage(const std::wstring& url, const std::wstring& targetPath,
-                        const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress);
+                        const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress,
+                        SupportLog& log);

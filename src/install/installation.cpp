@@ -47,17 +47,53 @@ Failure failedAt(FailureStep step, FailureKind kind, DWORD error) {
     return {step, kind, 0, error};
 }
 
+// Runs one step and logs it with its duration.
+template <typename Step>
+Failure timed(SupportLog& log, FailureStep step, Step&& run) {
+    const ULONGLONG started = GetTickCount64();
+    const Failure failure = run();
+    log.write("install", {{"step", failureStepName(step)},
+                          {"ms", GetTickCount64() - started},
+                          {"result", failure ? "failed" : "done"}});
+    return failure;
+}
+
+// Without an application directory (a first installation, or one whose
+// recovery failed) there is nothing to move aside, and a backup is the only
+// good copy left, so it stays.
+Failure moveApplicationAside(bool& hadApplication) {
+    if (!removeLeftovers()) {
+        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
+    }
+    crashPointReached(CrashStep::LeftoversRemoved);
+    hadApplication = pathExists(kApplicationDirectory);
+    if (hadApplication && !movePath(kApplicationDirectory, kBackupDirectory)) {
+        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
+    }
+    return {};
+}
+
 // Every file is on the disk once unpacked: the unpacking flushes each.
-Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const UnpackProgress& progress) {
-    if (const Failure failure = unpackPackage(kPackageFile, kStagingDirectory, FileFlush::Flushed, progress)) {
+Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const UnpackProgress& progress,
+                                SupportLog& log) {
+    if (const Failure failure = timed(log, FailureStep::Unpack, [&progress] {
+            return unpackPackage(kPackageFile, kStagingDirectory, FileFlush::Flushed, progress);
+        })) {
         return failure;
     }
-    if (!stagedReleaseIs(releaseVersion)) {
-        return failedAt(FailureStep::CheckPackage, FailureKind::WrongRelease, 0);
+    if (const Failure failure = timed(log, FailureStep::CheckPackage, [&releaseVersion] {
+            return stagedReleaseIs(releaseVersion) ? Failure{}
+                                                   : failedAt(FailureStep::CheckPackage, FailureKind::WrongRelease, 0);
+        })) {
+        return failure;
     }
     crashPointReached(CrashStep::Extracted);
-    if (!movePath(kStagingDirectory, kApplicationDirectory)) {
-        return failedAt(FailureStep::Swap, FailureKind::Disk, GetLastError());
+    if (const Failure failure = timed(log, FailureStep::Swap, [] {
+            return movePath(kStagingDirectory, kApplicationDirectory)
+                       ? Failure{}
+                       : failedAt(FailureStep::Swap, FailureKind::Disk, GetLastError());
+        })) {
+        return failure;
     }
     crashPointReached(CrashStep::Swapped);
     return {};
@@ -65,45 +101,38 @@ Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const Unpack
 
 }  // namespace
 
-void recoverInterruptedInstallation() {
+bool recoverInterruptedInstallation() {
     // An application whose program cannot be read may still be complete:
     // only a program known to be absent makes the backup the better copy.
     if (pathState(kApplicationExe) != PathState::Absent || !pathExists(kBackupDirectory)) {
-        return;
+        return false;
     }
     switch (pathState(kApplicationDirectory)) {
         case PathState::Absent:
-            movePath(kBackupDirectory, kApplicationDirectory);
-            break;
+            return movePath(kBackupDirectory, kApplicationDirectory);
         case PathState::Present:
-            if (pathExists(kBackupExe) && discardDirectory(kApplicationDirectory)) {
-                movePath(kBackupDirectory, kApplicationDirectory);
-            }
-            break;
+            return pathExists(kBackupExe) && discardDirectory(kApplicationDirectory) &&
+                   movePath(kBackupDirectory, kApplicationDirectory);
         case PathState::Unreadable:
             break;
     }
+    return false;
 }
 
-Failure installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress) {
+Failure installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress, SupportLog& log) {
     // Windows will not move a directory whose files are in use.
-    if (const Failure failure = stopRunningApplication()) {
+    if (const Failure failure = timed(log, FailureStep::StopApplication, [] { return stopRunningApplication(); })) {
         return failure;
     }
     crashPointReached(CrashStep::ApplicationStopped);
-    if (!removeLeftovers()) {
-        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
-    }
-    crashPointReached(CrashStep::LeftoversRemoved);
-    // Without an application directory (a first installation, or one whose
-    // recovery failed) there is nothing to move aside, and a backup is the
-    // only good copy left, so it stays.
-    const bool hadApplication = pathExists(kApplicationDirectory);
-    if (hadApplication && !movePath(kApplicationDirectory, kBackupDirectory)) {
-        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
+    bool hadApplication = false;
+    if (const Failure failure = timed(log, FailureStep::MoveAside, [&hadApplication] {
+            return moveApplicationAside(hadApplication);
+        })) {
+        return failure;
     }
     crashPointReached(CrashStep::ApplicationMovedAside);
-    const Failure failure = putStagedReleaseInPlace(releaseVersion, progress);
+    const Failure failure = putStagedReleaseInPlace(releaseVersion, progress, log);
     if (failure) {
         discardDirectory(kStagingDirectory);
         if (hadApplication) {

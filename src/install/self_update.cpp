@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -29,45 +30,68 @@ std::wstring runningUpdaterPath() {
     }
 }
 
-bool isNewerUpdater(const wchar_t* candidate, const std::wstring& running) {
-    const auto candidateVersion = readProductVersion(candidate);
-    const auto runningVersion = readProductVersion(running.c_str());
-    // An updater whose version cannot be read is never taken for newer.
-    return candidateVersion && runningVersion &&
-           isNewerVersion(parseVersion(*candidateVersion), parseVersion(*runningVersion));
+// An updater whose version cannot be read is never taken for newer.
+bool isNewer(const std::optional<std::wstring>& candidate, const std::optional<std::wstring>& running) {
+    return candidate && running && isNewerVersion(parseVersion(*candidate), parseVersion(*running));
 }
 
 bool moveFile(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-}  // namespace
+Failure failed(FailureKind kind, DWORD error) {
+    return {FailureStep::SelfUpdate, kind, 0, error};
+}
 
-void replaceUpdaterFromRelease() {
-    const std::wstring running = runningUpdaterPath();
-    if (running.empty() || !isNewerUpdater(kReleasedUpdater, running)) {
-        return;
-    }
-    // The new updater is complete on disk under a name of its own before the
-    // running one gives up its name, so that the folder is without an
-    // updater only between two renames.
+// The new updater is complete on disk under a name of its own before the
+// running one gives up its name, so that the folder is without an updater
+// only between two renames.
+Failure putInPlace(const std::wstring& running, const std::optional<std::wstring>& runningVersion) {
     const std::wstring staged = running + kStagedSuffix;
     const std::wstring old = running + kOldSuffix;
     removeTree(staged.c_str());
-    if (!CopyFileW(kReleasedUpdater, staged.c_str(), FALSE) || !flushFile(staged.c_str()) ||
-        !isNewerUpdater(staged.c_str(), running)) {
+    if (!CopyFileW(kReleasedUpdater, staged.c_str(), FALSE) || !flushFile(staged.c_str())) {
+        const Failure failure = failed(FailureKind::Disk, GetLastError());
         removeTree(staged.c_str());
-        return;
+        return failure;
+    }
+    if (!isNewer(readProductVersion(staged.c_str()), runningVersion)) {
+        removeTree(staged.c_str());
+        return failed(FailureKind::WrongRelease, 0);
     }
     removeTree(old.c_str());
     if (!moveFile(running, old)) {
+        const Failure failure = failed(FailureKind::Disk, GetLastError());
         removeTree(staged.c_str());
-        return;
+        return failure;
     }
     if (!moveFile(staged, running)) {
+        const Failure failure = failed(FailureKind::Disk, GetLastError());
         moveFile(old, running);
         removeTree(staged.c_str());
+        return failure;
     }
+    return {};
+}
+
+}  // namespace
+
+Failure replaceUpdaterFromRelease(SupportLog& log) {
+    const std::wstring running = runningUpdaterPath();
+    const std::optional<std::wstring> runningVersion =
+        running.empty() ? std::nullopt : readProductVersion(running.c_str());
+    const std::optional<std::wstring> releasedVersion = readProductVersion(kReleasedUpdater);
+    if (!isNewer(releasedVersion, runningVersion)) {
+        log.write("selfupdate", {{"result", "none"}});
+        return {};
+    }
+    const Failure failure = putInPlace(running, runningVersion);
+    log.write("selfupdate", {{"result", failure ? "failed" : "replaced"},
+                             {"from", *runningVersion},
+                             {"to", *releasedVersion},
+                             {"cause", failureKindName(failure.kind)},
+                             {"error", failure.systemError}});
+    return failure;
 }
 
 void removeReplacedUpdater() {

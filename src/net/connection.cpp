@@ -10,6 +10,8 @@ constexpr DWORD kDownloadResolveTimeoutMs = 5000;
 constexpr DWORD kDownloadConnectTimeoutMs = 5000;
 constexpr DWORD kDownloadSendTimeoutMs = 30000;
 constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+// An outcome report is worth little against the run's time: about 3 s.
+constexpr int kReportPhaseTimeoutMs = 3000;
 
 bool setRequestOptions(HINTERNET request) {
     DWORD securityFlags = kRelaxedSecurityFlags;
@@ -19,6 +21,16 @@ bool setRequestOptions(HINTERNET request) {
     // reach the caller as what it is, a status other than 200.
     DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
     return WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures, sizeof(disabledFeatures));
+}
+
+void setTimeouts(HINTERNET session, FailureStep step) {
+    if (step == FailureStep::Download) {
+        WinHttpSetTimeouts(session, kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs, kDownloadSendTimeoutMs,
+                           kDownloadReceiveTimeoutMs);
+    } else if (step == FailureStep::Report) {
+        WinHttpSetTimeouts(session, kReportPhaseTimeoutMs, kReportPhaseTimeoutMs, kReportPhaseTimeoutMs,
+                           kReportPhaseTimeoutMs);
+    }
 }
 
 }  // namespace
@@ -75,10 +87,7 @@ Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExch
         return failed(FailureKind::System);
     }
     exchange.protocols = requestSecureProtocols(exchange.session.get());
-    if (step == FailureStep::Download) {
-        WinHttpSetTimeouts(exchange.session.get(), kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs,
-                           kDownloadSendTimeoutMs, kDownloadReceiveTimeoutMs);
-    }
+    setTimeouts(exchange.session.get(), step);
     exchange.connection.reset(
         WinHttpConnect(exchange.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
     if (!exchange.connection) {

@@ -16,8 +16,8 @@ inline constexpr DWORD kRelaxedSecurityFlags =
     SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
 
-// Only the check request and the package download talk to the server, and
-// only through this exchange. Members are declared so that they close in
+// Only the check request, the package download and the outcome reports talk
+// to the server, and only through this exchange. Members are declared so that they close in
 // the order request, connection, session.
 struct PinnedExchange {
     OwnedInternetHandle session;
@@ -31,8 +31,9 @@ struct PinnedExchange {
 // headers, never following a redirect. No failure only when the server's key
 // matches a pin, so that no header or body byte of any other server is ever
 // looked at. The step is the one the request serves, and a failure is that
-// step's: the package download bounds every wait, the check keeps the
-// platform's default time-outs. Extra headers are CRLF-separated lines
+// step's: the package download bounds every wait, an outcome report (the
+// step Report) bounds each to about 3 s, the check keeps the platform's
+// default time-outs. Extra headers are CRLF-separated lines
 // ("Range: ..."); the check sends none.
 Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExchange& exchange,
                           const std::wstring& extraHeaders = {});

@@ -41,18 +41,21 @@ Failure readWholeBody(HINTERNET request, std::string& body) {
 
 }  // namespace
 
-Failure fetchManifestText(const std::wstring& installedVersion, std::wstring& body) {
+Failure fetchManifestText(const std::wstring& installedVersion, std::wstring& body, ExchangeSummary& summary) {
     body.clear();
+    summary = {};
     PinnedExchange exchange;
     if (const Failure failure = sendPinnedRequest(checkRequestPath(installedVersion), FailureStep::Check, exchange)) {
         return failure;
     }
-    const DWORD status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
-    if (status != kHttpStatusOk) {
-        return {FailureStep::Check, FailureKind::HttpStatus, status};
+    summary.status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
+    if (summary.status != kHttpStatusOk) {
+        return {FailureStep::Check, FailureKind::HttpStatus, summary.status};
     }
     std::string bytes;
-    if (const Failure failure = readWholeBody(exchange.request.get(), bytes)) {
+    const Failure failure = readWholeBody(exchange.request.get(), bytes);
+    summary.bytes = bytes.size();
+    if (failure) {
         return failure;
     }
     body = decodeUtf8(bytes);

@@ -20,3 +20,9 @@ std::wstring packageRequestPath(const std::wstring& url) {
     }
     return L"/";
 }
+
+std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId) {
+    std::wstring path = std::wstring(kReportPath) + L"/";
+    path.append(reportText.begin(), reportText.end()).append(L"/").append(officeId.begin(), officeId.end());
+    return path;
+}

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 inline constexpr wchar_t kCheckPath[] = L"/api/marlix/check/NIRVA_ACC";
+inline constexpr wchar_t kReportPath[] = L"/api/marlix/report/NIRVA_ACC";
 
 // The check endpoint's path for an installed version, sent unescaped.
 std::wstring checkRequestPath(const std::wstring& installedVersion);
@@ -10,3 +12,7 @@ std::wstring checkRequestPath(const std::wstring& installedVersion);
 // Only the url's path is used: the package always comes from the pinned
 // update server, whatever host the url names.
 std::wstring packageRequestPath(const std::wstring& url);
+
+// An outcome report's path: the report's text (update/outcome_report.h,
+// ASCII) and the office id.
+std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId);

@@ -5,6 +5,7 @@
 #include "ui/run_end.h"
 #include "ui/window_rules.h"
 #include "update/messages.h"
+#include "update/outcome_report.h"
 #include "update/update_worker.h"
 
 #include <commctrl.h>
@@ -28,8 +29,14 @@ constexpr int kLaterButtonId = 105;
 // is created, freed when it is gone. Used only on the user-interface thread,
 // so it needs no lock.
 struct MainWindow {
+    MainWindow(const UpdateJob& updateJob, ReportSender& sender, const std::wstring& asked, bool isMandatory)
+        : job(updateJob), reports(sender), installedVersion(asked), mandatory(isMandatory) {}
+
     // What the worker needs of the offer; its window is this one.
     UpdateJob job;
+    ReportSender& reports;
+    // The version the offer was made to, which a report names.
+    std::wstring installedVersion;
     bool mandatory = false;
     OwnedFont font;
     HWND statusEdit = nullptr;
@@ -87,10 +94,11 @@ void markWorkerEnded(HWND window, MainWindow& state) {
 // The state is made before any other message that needs it.
 void onNonClientCreate(HWND window, LPARAM lParam) {
     const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    const Offer& offer = *static_cast<const Offer*>(creation.lpCreateParams);
-    auto state = std::make_unique<MainWindow>();
-    state->job = UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal};
-    state->mandatory = offer.manifest.mandatory;
+    const WindowStart& start = *static_cast<const WindowStart*>(creation.lpCreateParams);
+    const Offer& offer = start.offer;
+    auto state = std::make_unique<MainWindow>(
+        UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal, start.log},
+        start.reports, offer.installedVersion, offer.manifest.mandatory);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
 
@@ -109,8 +117,8 @@ void onCreate(HWND window, MainWindow& state, LPARAM lParam) {
     for (const HWND control : {state.statusEdit, state.notesEdit, state.startButton, state.laterButton}) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font.get()), TRUE);
     }
-    const Offer& offer = *static_cast<const Offer*>(creation.lpCreateParams);
-    SetWindowTextW(state.notesEdit, offer.manifest.notes.c_str());
+    const WindowStart& start = *static_cast<const WindowStart*>(creation.lpCreateParams);
+    SetWindowTextW(state.notesEdit, start.offer.manifest.notes.c_str());
 }
 
 void onClose(HWND window, const MainWindow& state) {
@@ -136,6 +144,7 @@ void onLaterClicked(HWND window, MainWindow& state) {
         return;
     }
     state.laterPressed = true;
+    state.job.log.write("later", {});
     if (!startLaterRoutine(window)) {
         showWorkerStartFailure(window);
     }
@@ -166,28 +175,32 @@ void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// A failed installation shows its box, then says the same on the status line,
-// which would otherwise keep saying "installing", then starts the old
-// application it put back.
-void onUpdateDone(HWND window, LPARAM lParam) {
+// The release in place ends the run with it. A failed installation shows
+// its box, then says the same on the status line, which would otherwise keep
+// saying "installing", then starts the old application it put back. The
+// report goes last, in the background: the user never waits for it.
+void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     const std::unique_ptr<UpdateOutcome> outcome(reinterpret_cast<UpdateOutcome*>(lParam));
-    if (!outcome->failure) {
+    ReportSender& reports = state.reports;
+    const OutcomeReport report = attemptReport(state.installedVersion, state.job.version, outcome->failure);
+    logOutcome(state.job.log, report.outcome, state.job.version, outcome->failure);
+    if (outcome->installed) {
         endWithApplication(window);
+        reports.send(report);
         return;
     }
     if (outcome->boxText != nullptr) {
         MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     // Looked up again: the box let other messages through.
-    MainWindow* state = stateOf(window);
-    if (state == nullptr) {
-        return;
+    if (MainWindow* after = stateOf(window)) {
+        SetWindowTextW(after->statusEdit, outcome->statusText);
+        if (outcome->startsApplication) {
+            startApplication();
+        }
+        markWorkerEnded(window, *after);
     }
-    SetWindowTextW(state->statusEdit, outcome->statusText);
-    if (outcome->startsApplication) {
-        startApplication();
-    }
-    markWorkerEnded(window, *state);
+    reports.send(report);
 }
 
 void onUpdateProgress(MainWindow& state, WPARAM wParam, LPARAM lParam) {
@@ -217,7 +230,7 @@ bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, 
             onUpdateStatus(state, wParam, lParam);
             return true;
         case WM_UPDATE_DONE:
-            onUpdateDone(window, lParam);
+            onUpdateDone(window, state, lParam);
             return true;
         case WM_UPDATE_PROGRESS:
             onUpdateProgress(state, wParam, lParam);
@@ -251,10 +264,10 @@ void registerMainWindowClass(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
 }
 
-HWND createMainWindow(HINSTANCE instance, const Offer& offer) {
+HWND createMainWindow(HINSTANCE instance, const WindowStart& start) {
     return CreateWindowExW(WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT, kWindowClassName, kWindowTitle,
                            WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
-                           nullptr, nullptr, instance, const_cast<Offer*>(&offer));
+                           nullptr, nullptr, instance, const_cast<WindowStart*>(&start));
 }
 
 void startMandatoryUpdate(HWND window) {

@@ -1,15 +1,25 @@
 #pragma once
 
+#include "common/support_log.h"
 #include "update/offer.h"
+#include "update/report_sender.h"
 
 #include <windows.h>
 
 inline constexpr wchar_t kWindowClassName[] = L"NIRVAUpdater";
 
+// What the window is made for: the offer, which it copies what it needs of,
+// and the run's log and report sender, which outlive it.
+struct WindowStart {
+    const Offer& offer;
+    SupportLog& log;
+    ReportSender& reports;
+};
+
 void registerMainWindowClass(HINSTANCE instance);
-// Created hidden, for the offer (which it copies what it needs of); the
-// creation handler builds the font and the controls and shows the notes.
-HWND createMainWindow(HINSTANCE instance, const Offer& offer);
+// Created hidden; the creation handler builds the font and the controls and
+// shows the notes.
+HWND createMainWindow(HINSTANCE instance, const WindowStart& start);
 
 // The mandatory flow: the window shown disabled, no buttons, the worker
 // running behind the warning box.

@@ -12,7 +12,9 @@ enum class UpdatePhase : WPARAM { NotStarted, Downloading, Installing, Ended };
 // How the worker ended. The window alone tells the user and ends the run.
 struct UpdateOutcome {
     // None: the release is installed, and the updater replaced when the
-    // release carried a newer one.
+    // release carried a newer one. A failed replacement (SelfUpdate) leaves
+    // the release installed: the user sees an installed release, the
+    // vendor's report the failure.
     Failure failure;
     // The error box shown first, when the failure has one.
     const wchar_t* boxText = nullptr;
@@ -21,6 +23,8 @@ struct UpdateOutcome {
     // A failed installation has put the old application back, which is then
     // started; a failed download leaves it as it was, not started.
     bool startsApplication = false;
+    // The release is in place: the run ends with it.
+    bool installed = false;
 };
 
 // Posted by the update worker to the main window, never sent: the worker

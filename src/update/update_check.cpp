@@ -3,12 +3,22 @@
 #include "net/deployment.h"
 #include "net/manifest_request.h"
 #include "net/release_signature.h"
+#include "net/request_path.h"
 
 #include <utility>
 
-CheckResult checkForUpdate(const std::wstring& installedVersion) {
+CheckResult checkForUpdate(const std::wstring& installedVersion, SupportLog& log) {
     std::wstring body;
-    if (const Failure failure = fetchManifestText(installedVersion, body)) {
+    Failure failure;
+    {
+        RequestLogLine line(log, checkRequestPath(installedVersion));
+        ExchangeSummary summary;
+        failure = fetchManifestText(installedVersion, body, summary);
+        line.status = summary.status;
+        line.bytes = summary.bytes;
+        line.error = failure.systemError;
+    }
+    if (failure) {
         return {std::nullopt, failure};
     }
     ManifestRecord manifest = readManifest(body);

@@ -15,13 +15,12 @@ namespace {
 
 // An unpacking that failed has a box of its own; every other step counts as
 // failing to put the release in place.
-UpdateOutcome installationOutcome(const Failure& failure) {
+UpdateOutcome installationOutcome(const Failure& failure, SupportLog& log) {
     if (!failure) {
-        replaceUpdaterFromRelease();
-        return {};
+        return {replaceUpdaterFromRelease(log), nullptr, nullptr, false, true};
     }
     const wchar_t* text = failure.step == FailureStep::Unpack ? kExtractionFailureText : kInstallationFailureText;
-    return {failure, text, text, true};
+    return {failure, text, text, true, false};
 }
 
 DWORD WINAPI updateWorker(LPVOID parameter) {
@@ -30,14 +29,14 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     postStatus(window, UpdatePhase::Downloading, kDownloadingText);
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const Failure downloadFailure =
-        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, reportProgress);
+        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, reportProgress, job->log);
     if (downloadFailure) {
-        postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false});
+        postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false, false});
         return 0;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
     const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
-    postDone(window, installationOutcome(installPackage(job->version, reportUnpacked)));
+    postDone(window, installationOutcome(installPackage(job->version, reportUnpacked, job->log), job->log));
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "common/sha256.h"
+#include "common/support_log.h"
 
 #include <windows.h>
 
@@ -17,6 +18,9 @@ struct UpdateJob {
     std::optional<Sha256Digest> digest;
     // Set when the trust rules refused the download.
     Failure refusal;
+    // Where the download, the installation's steps and the self-update are
+    // logged; the run's, which outlives the worker.
+    SupportLog& log;
 };
 
 // Starts the worker on a thread of its own with a copy of the job, which the

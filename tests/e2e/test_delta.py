@@ -8,7 +8,8 @@ import sys
 import pytest
 
 import harness
-from conftest import NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, offer, package_requests, sha256, wait_until
+from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, entries, offer, package_requests, sha256,
+                      wait_until)
 from harness import SOURCE_DIR
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "release"))
@@ -53,7 +54,7 @@ def sent(server):
 def assert_installed_exactly(office, new):
     assert office.wait_for_exit(timeout=120) == 0
     assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
-    assert sorted(path.name for path in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+    assert entries(office.folder) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
     assert (office.folder / "nirva.zip").read_bytes() == new
 
 

@@ -12,7 +12,7 @@ import sys
 from pathlib import Path
 
 import harness
-from conftest import CHECK_PREFIX, KEY_DIR, PERSIAN_NOTES, PORT, SUPPORT_DIR
+from conftest import CHECK_PREFIX, KEY_DIR, PERSIAN_NOTES, PORT, SUPPORT_DIR, entries
 
 VERSION = "2.0.0.0"
 PACKAGE_PATH = f"/packages/{VERSION}/nirva.zip"
@@ -107,7 +107,7 @@ def test_release_served_by_nginx_is_installed_across_a_broken_connection(office,
     start = office.wait_for_starts(1)
     assert [(s["version"], s["cwd"].endswith("\\office\\NIRVA")) for s in start] == [(VERSION, True)]
     folder = office.folder
-    assert sorted(p.name for p in folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+    assert entries(folder) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
     assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == (SUPPORT_DIR / "nirva_acc_2000.exe").read_bytes()
     assert (folder / "NIRVA" / DATA_FILE).read_bytes() == data
     assert sorted(p.name for p in (folder / "NIRVA.bak").iterdir()) == ["nirva_acc.exe"]

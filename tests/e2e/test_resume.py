@@ -11,8 +11,8 @@ import pytest
 
 import harness
 from conftest import (DATA, DATA_NAME, DOWNLOAD_FAILED_TEXT, INSTALLING_TEXT, NEW_APPLICATION, PACKAGE_URL,
-                      assert_installed, offer, package, package_requests, path_of, sha256, start_update, wait_until,
-                      watch_until_exit)
+                      assert_installed, entries, offer, package, package_requests, path_of, sha256, start_update,
+                      wait_until, watch_until_exit)
 
 PARTIAL = "nirva.zip.partial"
 RECORD = "nirva.zip.partial.record"
@@ -48,7 +48,7 @@ def assert_resumed_as(server, url, expected):
 
 
 def assert_only_package_left(office, data):
-    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+    assert entries(office.folder) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
     assert (office.folder / "nirva.zip").read_bytes() == data
 
 

@@ -11,7 +11,7 @@ import pytest
 from conftest import (CHECK_PREFIX, DATA, DATA_NAME, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, IDOK,
                       INSTALLATION_FAILURE_TEXT, INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_CAPTION, MANDATORY_TEXT,
                       NEW_APPLICATION, OLD_APPLICATION, START_BUTTON_ID, assert_installed, assert_nothing_installed,
-                      check_requests, control, harness, manifest, notes_text, offer, package, package_requests,
+                      check_requests, control, entries, harness, manifest, notes_text, offer, package, package_requests,
                       progress_position, sha256, start_update, status_text, wait_until, watch_until_exit)
 
 CLOSE_WAIT = 2.0
@@ -177,7 +177,7 @@ def test_failed_installation_puts_the_old_application_back_and_says_so(office, s
     window = office.wait_for_status(text)
     assert [start["version"] for start in office.wait_for_starts(1)] == ["1.2.3.4"]
     assert files(office.folder / "NIRVA") == OLD_RELEASE
-    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "nirva.zip"]
+    assert entries(office.folder) == ["NIRVA", "nirva.zip"]
     office.close(window)
     assert office.wait_for_exit() == 0
 
@@ -230,7 +230,7 @@ def test_release_without_its_program_is_replaced_by_the_backup_at_the_next_start
     assert office.wait_for_exit() == 0
     assert [r["path"] for r in check_requests(server)] == [CHECK_PREFIX + "1.2.3.4"]
     assert files(office.folder / "NIRVA") == {"nirva_acc.exe": OLD_APPLICATION.read_bytes()}
-    assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA"]
+    assert entries(office.folder) == ["NIRVA"]
     assert [start["version"] for start in office.wait_for_starts(1)] == ["1.2.3.4"]
 
 
@@ -295,5 +295,5 @@ def test_crash_at_any_step_leaves_a_working_application(office, server, step, in
         assert office.wait_for_starts(run)[-1]["version"] == "2.0.0.0"
         assert files(office.folder / "NIRVA") == NEW_RELEASE
         assert files(office.folder / "NIRVA.bak") == OLD_RELEASE
-        assert sorted(p.name for p in office.folder.iterdir()) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
+        assert entries(office.folder) == ["NIRVA", "NIRVA.bak", "nirva.zip"]
     assert [r["path"] for r in check_requests(server)][1] == CHECK_PREFIX + installed_after_crash

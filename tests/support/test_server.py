@@ -40,6 +40,8 @@ import time
 import warnings
 
 CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
+# Outcome reports are answered as the deployment's nginx answers them.
+REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
 PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, hold_at=None, chunk_size=65536, delay=0.0,
                         ignore_ranges=False, etag=None)
 SINGLE_RANGE = re.compile(r"bytes=(\d+-\d*|-\d+)$")
@@ -69,6 +71,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._answer(owner.check_status, owner.check_body, cut_at=owner.check_cut_at)
         elif self.path in owner.packages:
             self._answer_package(dict(PACKAGE_DEFAULTS, **owner.packages[self.path]))
+        elif self.path.startswith(REPORT_PREFIX):
+            self._answer(204, b"")
         else:
             self._answer(404, b"not found")
 

@@ -1,0 +1,116 @@
+#include "update/outcome_report.h"
+
+#include "app/version.h"
+#include "common/encoding.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+namespace {
+
+constexpr char kNoRelease[] = "none";
+constexpr char kInstalled[] = "installed";
+constexpr char kFailed[] = "failed";
+constexpr char kCheckFailed[] = "checkfailed";
+
+bool isDigits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Dotted numbers with an optional "+build", as the release tool writes them.
+bool isVersionText(std::string_view text) {
+    const size_t plus = text.find('+');
+    if (plus != std::string_view::npos && !isDigits(text.substr(plus + 1))) {
+        return false;
+    }
+    for (std::string_view rest = text.substr(0, plus);;) {
+        const size_t dot = rest.find('.');
+        if (!isDigits(rest.substr(0, dot))) {
+            return false;
+        }
+        if (dot == std::string_view::npos) {
+            return true;
+        }
+        rest.remove_prefix(dot + 1);
+    }
+}
+
+// A version a report can carry: as given when it is one, else its numbers.
+std::string reportVersion(const std::wstring& version) {
+    const std::string text = encodeUtf8(version);
+    if (isVersionText(text)) {
+        return text;
+    }
+    std::string numbers;
+    for (const std::int32_t part : parseVersion(version).parts) {
+        numbers.append(numbers.empty() ? "" : ".").append(std::to_string(std::max(part, 0)));
+    }
+    return numbers;
+}
+
+// The steps of a run, which come first in their enumeration; a report's own
+// sending is not one of them.
+bool isStepName(std::string_view name) {
+    for (auto step = FailureStep::None; step <= FailureStep::SelfUpdate;
+         step = static_cast<FailureStep>(static_cast<int>(step) + 1)) {
+        if (failureStepName(step) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The same rules as the report command's: a failed check names no release,
+// an attempt names one; installed is at no step, a failure at one.
+bool isConsistent(const OutcomeReport& report) {
+    const bool noRelease = report.to == kNoRelease;
+    const bool installed = report.outcome == kInstalled;
+    if (report.outcome != kInstalled && report.outcome != kFailed && report.outcome != kCheckFailed) {
+        return false;
+    }
+    return (report.outcome == kCheckFailed) == noRelease && installed == (report.step == "none") &&
+           isVersionText(report.from) && (noRelease || isVersionText(report.to)) && isStepName(report.step);
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (size_t at = 0;;) {
+        const size_t next = text.find(separator, at);
+        parts.push_back(text.substr(at, next - at));
+        if (next == std::string_view::npos) {
+            return parts;
+        }
+        at = next + 1;
+    }
+}
+
+}  // namespace
+
+OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, const Failure& failure) {
+    return {reportVersion(from), reportVersion(to), failure ? kFailed : kInstalled, failureStepName(failure.step),
+            failureCode(failure)};
+}
+
+OutcomeReport checkReport(const std::wstring& from, const Failure& failure) {
+    return {reportVersion(from), kNoRelease, kCheckFailed, failureStepName(failure.step), failureCode(failure)};
+}
+
+std::string reportText(const OutcomeReport& report) {
+    return report.from + "/" + report.to + "/" + report.outcome + "/" + report.step + "/" + std::to_string(report.code);
+}
+
+std::optional<OutcomeReport> parseReportText(std::string_view text) {
+    const std::vector<std::string_view> parts = split(text, '/');
+    if (parts.size() != 5 || !isDigits(parts[4]) || parts[4].size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t code = 0;
+    std::from_chars(parts[4].data(), parts[4].data() + parts[4].size(), code);
+    OutcomeReport report{std::string(parts[0]), std::string(parts[1]), std::string(parts[2]), std::string(parts[3]),
+                         static_cast<std::uint32_t>(code)};
+    if (code > UINT32_MAX || !isConsistent(report)) {
+        return std::nullopt;
+    }
+    return report;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+// What the updater tells the vendor about a run, as the path of one GET
+// (net/request_path: reportRequestPath): how an update attempt ended, or
+// that a start could not check. The words are the ones the release tool's
+// report command reads (src/common/failure.cpp for the steps).
+
+#include "common/failure.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct OutcomeReport {
+    // The installed version, as the server was asked with it.
+    std::string from;
+    // The offered release; "none" when the check failed.
+    std::string to;
+    // "installed", "failed" or "checkfailed".
+    std::string outcome;
+    std::string step;
+    // failureCode: the HTTP status, else the Windows error, else 0.
+    std::uint32_t code = 0;
+
+    friend bool operator==(const OutcomeReport&, const OutcomeReport&) = default;
+};
+
+// An update attempt: installed when nothing failed, else failed at the step.
+OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, const Failure& failure);
+// A start whose check failed.
+OutcomeReport checkReport(const std::wstring& from, const Failure& failure);
+
+// "<from>/<to>/<outcome>/<step>/<code>": the report path's middle, and the
+// text the office folder keeps of a report that has not been sent.
+std::string reportText(const OutcomeReport& report);
+// The report a kept text holds; none unless every part is one the updater
+// writes, so that nothing else ever goes into a request path.
+std::optional<OutcomeReport> parseReportText(std::string_view text);
