@@ -58,7 +58,7 @@ std::wstring installedVersionToAsk(SupportLog& log, bool recovered) {
 
 // Read once, before the check: the rollout places the office by it, and the
 // reports name it. An id made now is said, so that a support person knows
-// why an office whose id cannot be kept lands elsewhere in every rollout.
+// why an office whose id cannot be kept has another place at every start.
 std::string officeIdForRun(SupportLog& log) {
     OfficeId id = loadOfficeId();
     if (id.source != OfficeId::Source::Kept) {

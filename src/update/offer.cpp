@@ -59,9 +59,11 @@ RolloutPlace rolloutPlace(const std::optional<std::wstring>& rollout, std::optio
         return RolloutPlace::Inside;
     }
     const std::optional<std::uint32_t> percent = rolloutPercent(*rollout);
-    if (!percent || (!bucket && *percent != 0 && *percent != 100)) {
+    if (percent == 0u || percent == 100u) {
+        return percent == 100u ? RolloutPlace::Inside : RolloutPlace::Outside;
+    }
+    if (!percent || !bucket) {
         return RolloutPlace::Unplaced;
     }
-    return *percent == 100 || (bucket && *bucket < *percent * (kRolloutBuckets / 100)) ? RolloutPlace::Inside
-                                                                                      : RolloutPlace::Outside;
+    return *bucket < *percent * (kRolloutBuckets / 100) ? RolloutPlace::Inside : RolloutPlace::Outside;
 }
