@@ -14,8 +14,7 @@ from conftest import RELEASE_VERSION as VERSION
 
 
 def bucket(office_id):
-    digest = hashlib.sha256(f"{office_id}/{VERSION}".encode("ascii")).digest()
-    return int.from_bytes(digest[:4], "big") % 10000
+    return int.from_bytes(hashlib.sha256(f"{office_id}/{VERSION}".encode()).digest()[:4], "big") % 10000
 
 
 def office_id(inside_at_10):

@@ -1,5 +1,7 @@
 #include "update/offer.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,17 +61,12 @@ TEST(JudgeManifest, OffersOnlyAStrictlyNewerRelease) {
 TEST(RolloutPlace, TheShareIsTheBucketsBelowRolloutTimes100AndAnUnreadableRolloutPlacesNoOne) {
     using enum RolloutPlace;
     const std::optional<std::uint32_t> noId;
-    const struct {
-        std::optional<std::wstring> rollout;
-        std::optional<std::uint32_t> bucket;
-        RolloutPlace place;
-    } cases[] = {
-        {std::nullopt, noId, Inside}, {L"10", 999, Inside},  {L"10", 1000, Outside}, {L"100", 9999, Inside},
-        {L"0", 0, Outside},           {L"100", noId, Inside}, {L"0", noId, Outside},   {L"50", noId, Unplaced},
-        {L"", 0, Unplaced},           {L"101", 0, Unplaced},  {L"010", 0, Unplaced},   {L"true", 0, Unplaced},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(rolloutPlace(c.rollout, c.bucket), c.place)
-            << testing::PrintToString(c.rollout.value_or(L"(absent)")) << " " << c.bucket.value_or(99999);
+    const std::tuple<const wchar_t*, std::optional<std::uint32_t>, RolloutPlace> cases[] = {
+        {L"10", 999, Inside}, {L"10", 1000, Outside}, {L"100", 9999, Inside},  {L"100", noId, Inside},
+        {L"0", 0, Outside},   {L"0", noId, Outside},  {L"50", noId, Unplaced}, {L"", 0, Unplaced},
+        {L"101", 0, Unplaced}, {L"010", 0, Unplaced}, {L"true", 0, Unplaced}};
+    for (const auto& [rollout, bucket, place] : cases) {
+        EXPECT_EQ(rolloutPlace(std::wstring(rollout), bucket), place) << testing::PrintToString(rollout);
     }
+    EXPECT_EQ(rolloutPlace(std::nullopt, noId), Inside) << "no rollout: every office";
 }
