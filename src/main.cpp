@@ -1,4 +1,5 @@
 #include "app/installed_version.h"
+#include "app/office_id.h"
 #include "app/version.h"
 #include "common/file_system.h"
 #include "common/layout.h"
@@ -55,6 +56,35 @@ std::wstring installedVersionToAsk(SupportLog& log, bool recovered) {
     return asked;
 }
 
+// Read once, before the check: the rollout places the office by it, and the
+// reports name it. An id made now is said, so that a support person knows
+// why an office whose id cannot be kept has another place at every start.
+std::string officeIdForRun(SupportLog& log) {
+    OfficeId id = loadOfficeId();
+    if (id.source != OfficeId::Source::Kept) {
+        log.write("officeid", {{"result", id.source == OfficeId::Source::New ? "new" : "unkept"}});
+    }
+    return std::move(id.text);
+}
+
+// The decision, and for a newer release offered in stages the rollout and
+// the office's bucket, which tell a support person why it was not offered.
+void logDecision(SupportLog& log, const Offer& offer) {
+    const char* decision = !offer.newer                           ? "nothingnewer"
+                           : offer.place == RolloutPlace::Outside ? "outside"
+                           : offer.place == RolloutPlace::Unplaced ? "unplaced"
+                           : offer.manifest.mandatory             ? "mandatory"
+                                                                  : "offered";
+    if (!offer.newer || !offer.manifest.rollout) {
+        log.write("decision", {{"result", decision}, {"version", offer.manifest.version}});
+    } else {
+        log.write("decision", {{"result", decision},
+                               {"version", offer.manifest.version},
+                               {"rollout", *offer.manifest.rollout},
+                               {"bucket", offer.bucket ? std::to_string(*offer.bucket) : std::string("none")}});
+    }
+}
+
 // Until the window is gone; its end decides the exit code.
 int runMessageLoop() {
     MSG message{};
@@ -93,9 +123,9 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
         return endAfterServerFailure();
     }
     const Offer& offer = *check.offer;
-    const char* decision = !offer.newer ? "nothingnewer" : offer.manifest.mandatory ? "mandatory" : "offered";
-    log.write("decision", {{"result", decision}, {"version", offer.manifest.version}});
-    if (!offer.newer) {
+    logDecision(log, offer);
+    // An office outside the release's rollout, mandatory or not, is not offered it.
+    if (!offer.newer || offer.place != RolloutPlace::Inside) {
         const int code = endWithNothingNewer();
         reports.sendKept();
         return code;
@@ -127,12 +157,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return kExitNormal;
     }
     SupportLog log;
-    ReportSender reports(log);
     const bool recovered = recoverInterruptedInstallation();
     removeReplacedUpdater();
     const std::wstring asked = installedVersionToAsk(log, recovered);
+    std::string officeId = officeIdForRun(log);
     // The run's network route, once the run decides one, is logged here
     // ("route", its one-line description), before the check goes along it.
-    const CheckResult check = checkForUpdate(asked, log);
+    const CheckResult check = checkForUpdate(asked, officeId, log);
+    ReportSender reports(log, std::move(officeId));
     return endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
 }

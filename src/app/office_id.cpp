@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -23,28 +24,26 @@ std::string readOfficeIdFile() {
     return text;
 }
 
-void writeOfficeIdFile(const std::string& id) {
+bool writeOfficeIdFile(const std::string& id) {
     const OwnedFileHandle file(CreateFileW(kOfficeIdFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (file) {
-        WriteFile(file.get(), id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
-        FlushFileBuffers(file.get());
-    }
+    return file && WriteFile(file.get(), id.data(), static_cast<DWORD>(id.size()), &written, nullptr) &&
+           written == id.size() && FlushFileBuffers(file.get());
 }
 
 }  // namespace
 
-std::string loadOfficeId() {
+OfficeId loadOfficeId() {
     if (std::string kept = readOfficeIdFile(); isOfficeId(kept)) {
-        return kept;
+        return {std::move(kept), OfficeId::Source::Kept};
     }
     std::array<std::uint8_t, kOfficeIdBytes> random{};
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        return {};
+        return {{}, OfficeId::Source::Unkept};
     }
     std::string id = lowercaseHex(random);
-    writeOfficeIdFile(id);
-    return id;
+    const bool written = writeOfficeIdFile(id);
+    return {std::move(id), written ? OfficeId::Source::New : OfficeId::Source::Unkept};
 }

@@ -5,6 +5,25 @@
 
 #include <utility>
 
+namespace {
+
+// "0" or a number without leading zeros, up to 100: what the release tool writes.
+std::optional<std::uint32_t> rolloutPercent(const std::wstring& text) {
+    if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == L'0')) {
+        return std::nullopt;
+    }
+    std::uint32_t percent = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9') {
+            return std::nullopt;
+        }
+        percent = percent * 10 + static_cast<std::uint32_t>(digit - L'0');
+    }
+    return percent <= 100 ? std::optional(percent) : std::nullopt;
+}
+
+}  // namespace
+
 CheckResult judgeManifest(std::wstring installedVersion, ManifestRecord manifest, bool releaseKeysBuilt,
                           bool signatureVerified) {
     // A softer outcome for an unsigned manifest would let whoever holds the
@@ -23,4 +42,28 @@ CheckResult judgeManifest(std::wstring installedVersion, ManifestRecord manifest
     offer.installedVersion = std::move(installedVersion);
     offer.manifest = std::move(manifest);
     return {std::move(offer), {}};
+}
+
+std::string rolloutPlaceText(std::string_view officeId, const std::wstring& version) {
+    return std::string(officeId) + "/" + encodeUtf8(version);
+}
+
+std::uint32_t rolloutBucket(const Sha256Digest& placeDigest) {
+    const std::uint32_t first = (std::uint32_t{placeDigest[0]} << 24) | (std::uint32_t{placeDigest[1]} << 16) |
+                                (std::uint32_t{placeDigest[2]} << 8) | std::uint32_t{placeDigest[3]};
+    return first % kRolloutBuckets;
+}
+
+RolloutPlace rolloutPlace(const std::optional<std::wstring>& rollout, std::optional<std::uint32_t> bucket) {
+    if (!rollout) {
+        return RolloutPlace::Inside;
+    }
+    const std::optional<std::uint32_t> percent = rolloutPercent(*rollout);
+    if (percent == 0u || percent == 100u) {
+        return percent == 100u ? RolloutPlace::Inside : RolloutPlace::Outside;
+    }
+    if (!percent || !bucket) {
+        return RolloutPlace::Unplaced;
+    }
+    return *bucket < *percent * (kRolloutBuckets / 100) ? RolloutPlace::Inside : RolloutPlace::Outside;
 }

@@ -1,11 +1,11 @@
 #include "update/report_sender.h"
 
-#include "app/office_id.h"
 #include "common/layout.h"
 #include "net/connection.h"
 #include "net/request_path.h"
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -36,7 +36,7 @@ std::optional<std::string> readKept() {
 
 }  // namespace
 
-ReportSender::ReportSender(SupportLog& log) : log_(log) {}
+ReportSender::ReportSender(SupportLog& log, std::string officeId) : log_(log), officeId_(std::move(officeId)) {}
 
 void ReportSender::keep(const OutcomeReport& report) {
     AcquireSRWLockExclusive(&lock_);
@@ -123,9 +123,6 @@ DWORD WINAPI ReportSender::sendQueued(LPVOID self) {
 // Taken when the server answers with a success status; a server without the
 // report location (404) or with a fault keeps it for a later start.
 bool ReportSender::deliver(const OutcomeReport& report) {
-    if (officeId_.empty()) {
-        officeId_ = loadOfficeId();
-    }
     const std::string text = reportText(report);
     bool delivered = false;
     if (!officeId_.empty()) {

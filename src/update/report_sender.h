@@ -21,7 +21,8 @@ inline constexpr DWORD kReportWaitMs = 3000;
 
 class ReportSender {
 public:
-    explicit ReportSender(SupportLog& log);
+    // The office id (empty: none) is the run's, as the rollout was decided by.
+    ReportSender(SupportLog& log, std::string officeId);
     ReportSender(const ReportSender&) = delete;
     ReportSender& operator=(const ReportSender&) = delete;
 
@@ -52,6 +53,5 @@ private:
     unsigned kept_ = 0;
     bool sending_ = false;
     OwnedKernelHandle thread_;
-    // Read when the first report goes; only the sending thread uses it.
-    std::string officeId_;
+    const std::string officeId_;
 };

@@ -4,10 +4,11 @@
 #include "net/manifest_request.h"
 #include "net/release_signature.h"
 #include "net/request_path.h"
+#include "update/office_bucket.h"
 
 #include <utility>
 
-CheckResult checkForUpdate(const std::wstring& installedVersion, SupportLog& log) {
+CheckResult checkForUpdate(const std::wstring& installedVersion, std::string_view officeId, SupportLog& log) {
     std::wstring body;
     Failure failure;
     {
@@ -24,5 +25,11 @@ CheckResult checkForUpdate(const std::wstring& installedVersion, SupportLog& log
     ManifestRecord manifest = readManifest(body);
     const bool releaseKeysBuilt = !kReleasePublicKeys.empty();
     const bool signatureVerified = releaseKeysBuilt && verifyReleaseSignature(manifest, kReleasePublicKeys);
-    return judgeManifest(installedVersion, std::move(manifest), releaseKeysBuilt, signatureVerified);
+    CheckResult check = judgeManifest(installedVersion, std::move(manifest), releaseKeysBuilt, signatureVerified);
+    if (check.offer && check.offer->newer && check.offer->manifest.rollout) {
+        Offer& offer = *check.offer;
+        offer.bucket = officeBucket(officeId, offer.manifest.version);
+        offer.place = rolloutPlace(offer.manifest.rollout, offer.bucket);
+    }
+    return check;
 }

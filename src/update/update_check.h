@@ -4,8 +4,10 @@
 #include "update/offer.h"
 
 #include <string>
+#include <string_view>
 
 // Asks the update server which release is current for the installed version
-// (as the server is to be asked with it) and judges the answer; the request
-// goes to the log.
-CheckResult checkForUpdate(const std::wstring& installedVersion, SupportLog& log);
+// (as the server is to be asked with it) and judges the answer, placing a
+// newer release's rollout by the office id (empty: none); the request goes
+// to the log.
+CheckResult checkForUpdate(const std::wstring& installedVersion, std::string_view officeId, SupportLog& log);

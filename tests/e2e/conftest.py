@@ -12,6 +12,7 @@ import hashlib
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -345,3 +346,40 @@ def release_with_updater(updater):
         archive.write(NEW_APPLICATION, "nirva_acc.exe")
         archive.write(updater, "nirva_updater.exe")
     return buffer.getvalue()
+
+
+LOG_PAIR = re.compile(r'(\w+)=("(?:[^"]|"")*"|\S*)')
+
+
+def events(office, name, log="nirva_updater.log"):
+    """The support log's events of that name, each as its pairs, and the run it belongs to."""
+    found, path = [], office.folder / log
+    for line in path.read_text(encoding="utf-8").splitlines() if path.exists() else []:
+        _, run, event, pairs = (line.split(" ", 3) + [""] * 3)[:4]
+        if event == name:
+            found.append({"run": run, **{key: value[1:-1].replace('""', '"') if value.startswith('"') else value
+                                         for key, value in LOG_PAIR.findall(pairs)}})
+    return found
+
+
+# A release the release tool built, as the nginx tests publish it.
+RELEASE_VERSION = "2.0.0.0"
+RELEASE_URL = f"https://updates.example/packages/{RELEASE_VERSION}/nirva.zip"
+RELEASE_DATA_FILE = Path("data") / "chart-of-accounts.csv"
+
+
+def build_release(folder, data, options=()):
+    """Version 2.0.0.0 of a mandatory release, signed with the release key, built
+    by the release tool in folder: its output folder."""
+    release = folder / "release"
+    (release / RELEASE_DATA_FILE.parent).mkdir(parents=True)
+    shutil.copyfile(SUPPORT_DIR / "nirva_acc_2000.exe", release / "nirva_acc.exe")
+    (release / RELEASE_DATA_FILE).write_bytes(data)
+    notes = folder / "notes.txt"
+    notes.write_text(PERSIAN_NOTES + "\n", encoding="utf-8")
+    out = folder / "out"
+    result = subprocess.run([sys.executable, str(harness.RELEASE_TOOL), *map(str, [
+        release, "--version", RELEASE_VERSION, "--notes", notes, "--url", RELEASE_URL, "--out", out, "--mandatory",
+        "--signing-key", KEY_DIR / "release.pem", *options])], capture_output=True, text=True, encoding="utf-8")
+    assert result.returncode == 0, result.stderr
+    return out

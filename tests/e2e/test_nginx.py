@@ -5,20 +5,17 @@ import datetime
 import http.client
 import os
 import re
-import shutil
 import ssl
 import subprocess
 import sys
-from pathlib import Path
 
 import harness
-from conftest import CHECK_PREFIX, KEY_DIR, PERSIAN_NOTES, PORT, SUPPORT_DIR, entries
+from conftest import CHECK_PREFIX, KEY_DIR, PORT, SUPPORT_DIR, build_release, entries
+from conftest import RELEASE_DATA_FILE as DATA_FILE
+from conftest import RELEASE_VERSION as VERSION
 
-VERSION = "2.0.0.0"
 PACKAGE_PATH = f"/packages/{VERSION}/nirva.zip"
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
-URL = "https://updates.example" + PACKAGE_PATH
-DATA_FILE = Path("data") / "chart-of-accounts.csv"
 DATA = "code,name\n1101,\u0635\u0646\u062F\u0648\u0642\n".encode("utf-8")
 # nginx's default "combined" access log line.
 ACCESS_LINE = re.compile(r'"(\S+) (\S+) HTTP/[0-9.]+" (\d{3}) \S+ "[^"]*" "([^"]*)"')
@@ -55,24 +52,8 @@ def access_log(nginx):
     return [ACCESS_LINE.search(line).groups() for line in lines]
 
 
-def build_release(tmp_path, data=DATA):
-    """Version 2.0.0.0 built by the release tool: its output folder."""
-    folder = tmp_path / "release"
-    (folder / DATA_FILE.parent).mkdir(parents=True)
-    shutil.copyfile(SUPPORT_DIR / "nirva_acc_2000.exe", folder / "nirva_acc.exe")
-    (folder / DATA_FILE).write_bytes(data)
-    notes = tmp_path / "notes.txt"
-    notes.write_text(PERSIAN_NOTES + "\n", encoding="utf-8")
-    out = tmp_path / "out"
-    result = subprocess.run([sys.executable, str(harness.RELEASE_TOOL), *map(str, [
-        folder, "--version", VERSION, "--notes", notes, "--url", URL, "--out", out, "--mandatory",
-        "--signing-key", KEY_DIR / "release.pem"])], capture_output=True, text=True, encoding="utf-8")
-    assert result.returncode == 0, result.stderr
-    return out
-
-
 def test_rendered_configuration_answers_every_version_and_serves_the_package(tmp_path):
-    release = build_release(tmp_path)
+    release = build_release(tmp_path, DATA)
     manifest = (release / "manifest.json").read_bytes()
     package = (release / "nirva.zip").read_bytes()
     with harness.nginx() as root:

@@ -4,31 +4,18 @@ tool's report command counts."""
 
 import contextlib
 import os
-import re
 import subprocess
 import sys
 
 import pytest
 
-from conftest import (CHECK_PREFIX, IDOK, INSTALLATION_FAILURE_TEXT, expect_server_failure, harness, manifest, offer,
-                      package, sha256, wait_until)
+from conftest import (CHECK_PREFIX, IDOK, INSTALLATION_FAILURE_TEXT, events, expect_server_failure, harness, manifest,
+                      offer, package, sha256, wait_until)
 
 VERSION = "2.0.0.0"
 PACKAGE_PATH = f"/packages/{VERSION}/nirva.zip"
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
-PAIR = re.compile(r'(\w+)=("(?:[^"]|"")*"|\S*)')
 LIMIT = 256 * 1024
-
-
-def events(office, name, log="nirva_updater.log"):
-    """The log's events of that name, each as its pairs, and the run it belongs to."""
-    found, path = [], office.folder / log
-    for line in path.read_text(encoding="utf-8").splitlines() if path.exists() else []:
-        _, run, event, pairs = (line.split(" ", 3) + [""] * 3)[:4]
-        if event == name:
-            found.append({"run": run, **{key: value[1:-1].replace('""', '"') if value.startswith('"') else value
-                                         for key, value in PAIR.findall(pairs)}})
-    return found
 
 
 def reported(nginx):

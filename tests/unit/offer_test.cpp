@@ -1,5 +1,7 @@
 #include "update/offer.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -55,3 +57,16 @@ TEST(JudgeManifest, OffersOnlyAStrictlyNewerRelease) {
 }
 
 }  // namespace
+
+TEST(RolloutPlace, TheShareIsTheBucketsBelowRolloutTimes100AndAnUnreadableRolloutPlacesNoOne) {
+    using enum RolloutPlace;
+    const std::optional<std::uint32_t> noId;
+    const std::tuple<const wchar_t*, std::optional<std::uint32_t>, RolloutPlace> cases[] = {
+        {L"10", 999, Inside}, {L"10", 1000, Outside}, {L"100", 9999, Inside},  {L"100", noId, Inside},
+        {L"0", 0, Outside},   {L"0", noId, Outside},  {L"50", noId, Unplaced}, {L"", 0, Unplaced},
+        {L"101", 0, Unplaced}, {L"010", 0, Unplaced}, {L"true", 0, Unplaced}};
+    for (const auto& [rollout, bucket, place] : cases) {
+        EXPECT_EQ(rolloutPlace(std::wstring(rollout), bucket), place) << testing::PrintToString(rollout);
+    }
+    EXPECT_EQ(rolloutPlace(std::nullopt, noId), Inside) << "no rollout: every office";
+}
