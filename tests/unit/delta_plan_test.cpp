@@ -1,6 +1,10 @@
 #include "download/delta_plan.h"
 
+#include "archive/binary_patch.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -15,7 +19,13 @@ void expectSteps(const std::vector<RebuildStep>& actual, const std::vector<Rebui
         EXPECT_EQ(actual[i].fromOldPackage, expected[i].fromOldPackage) << what << ", step " << i;
         EXPECT_EQ(actual[i].sourceOffset, expected[i].sourceOffset) << what << ", step " << i;
         EXPECT_EQ(actual[i].length, expected[i].length) << what << ", step " << i;
+        EXPECT_EQ(actual[i].patched.has_value(), expected[i].patched.has_value()) << what << ", step " << i;
     }
+}
+
+// An entry's data made from a patch, at its place in the new package.
+RebuildStep patched(std::uint64_t offset, std::uint64_t length) {
+    return {false, offset, length, PatchedEntry{}};
 }
 
 struct PlanCase {
@@ -23,6 +33,7 @@ struct PlanCase {
     std::vector<ZipEntry> oldEntries;
     std::vector<ZipEntry> newEntries;
     std::vector<RebuildStep> steps;
+    PatchUse patches = PatchUse::None;
 };
 
 TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
@@ -44,11 +55,51 @@ TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
          {entry("a", 1, 0, big)},
          {ZipEntry{"a", 1, big - 40, 1000, 8, 0, big + 8}},
          {{false, 0, big + 8}}},
+        // Each entry's local header is 40 bytes here.
+        {"changed entries patched, a header merged into the range before it",
+         {entry("a", 1, 0, big), entry("b", 2, big, big), entry("c", 3, 2 * big, big)},
+         {entry("a", 9, 0, big), entry("n", 7, big, 100), entry("b", 8, big + 100, big),
+          entry("c", 3, 2 * big + 100, big)},
+         {{false, 0, 40}, patched(40, big - 40), {false, big, 140}, patched(big + 140, big - 40), {true, 2 * big, big}},
+         PatchUse::Ask},
+        {"a short copy beside a patched entry is copied",
+         {entry("b", 2, 0, big), entry("x", 4, big, 1000)},
+         {entry("b", 8, 0, big), entry("x", 4, big, 1000), entry("n", 7, big + 1000, big)},
+         {{false, 0, 40}, patched(40, big - 40), {true, big, 1000}, {false, big + 1000, big}},
+         PatchUse::Ask},
     };
     for (const PlanCase& c : cases) {
         ZipDirectory oldPackage{0, 0, c.oldEntries};
         ZipDirectory newPackage{0, 0, c.newEntries};
-        expectSteps(planRebuild(oldPackage, newPackage), c.steps, c.what);
+        expectSteps(planRebuild(oldPackage, newPackage, kRangeMergeGap, c.patches), c.steps, c.what);
+    }
+    // A rebuild cut short inside a patched entry goes on with the rest of it.
+    const std::vector<RebuildStep> plan{{false, 0, 40}, patched(40, 1000)};
+    expectSteps(stepsAfter(plan, 540), {patched(540, 500)}, "cut inside a patched entry");
+}
+
+TEST(MayPatch, OnlyAChangedDeflatedEntryWithinTheLimit) {
+    const struct {
+        const char* what;
+        std::function<void(ZipEntry& old, ZipEntry& entry)> change;
+        bool mayPatch;
+    } cases[] = {
+        {"changed", [](ZipEntry&, ZipEntry&) {}, true},
+        {"as large as the limit",
+         [](ZipEntry& o, ZipEntry& e) { o.uncompressedSize = e.uncompressedSize = kMaxPatchedEntry; }, true},
+        {"unchanged", [](ZipEntry& o, ZipEntry& e) { e.crc32 = o.crc32; }, false},
+        {"stored now", [](ZipEntry&, ZipEntry& e) { e.method = 0; }, false},
+        {"followed by a data descriptor", [](ZipEntry&, ZipEntry& e) { e.flags = 0x0808; }, false},
+        {"compressed otherwise before", [](ZipEntry& o, ZipEntry&) { o.method = 12; }, false},
+        {"empty before", [](ZipEntry& o, ZipEntry&) { o.uncompressedSize = 0; }, false},
+        {"empty now", [](ZipEntry&, ZipEntry& e) { e.uncompressedSize = 0; }, false},
+        {"larger than the limit", [](ZipEntry&, ZipEntry& e) { e.uncompressedSize = kMaxPatchedEntry + 1; }, false},
+    };
+    for (const auto& c : cases) {
+        ZipEntry old = entry("a", 1, 0, 5000);
+        ZipEntry changed = entry("a", 2, 0, 6000);
+        c.change(old, changed);
+        EXPECT_EQ(mayPatch(old, changed), c.mayPatch) << c.what;
     }
 }
 

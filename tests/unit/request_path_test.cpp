@@ -26,4 +26,14 @@ TEST(PackageRequestPath, TakesThePathAfterTheHostWhateverTheHost) {
     }
 }
 
+TEST(PatchRequestPath, LiesBesideThePackageWithoutItsQuery) {
+    const PathCase cases[] = {
+        {L"/releases/4.1/nirva.zip", L"/releases/4.1/nirva.zip.patches/0000abcd-ffffffff"},
+        {L"/releases/4.1/nirva.zip?build=7#x", L"/releases/4.1/nirva.zip.patches/0000abcd-ffffffff"},
+    };
+    for (const PathCase& c : cases) {
+        EXPECT_EQ(patchRequestPath(c.url, 0xABCD, 0xFFFFFFFF), c.path);
+    }
+}
+
 }  // namespace
