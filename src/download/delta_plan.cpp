@@ -70,7 +70,7 @@ std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDi
         appendEntry(runs, old != oldEntries.end() ? old->second : nullptr, entry, patches);
     }
     // A short copied run between two fetched ones is fetched with them: a
-    // request saved. Beside a patched run it is not: that costs a request anyway.
+    // request saved. Beside a patched run it saves none, and stays copied.
     std::vector<RebuildStep> steps;
     std::uint64_t target = 0;
     for (size_t i = 0; i < runs.size(); ++i) {
