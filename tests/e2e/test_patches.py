@@ -5,7 +5,6 @@ only that entry's bytes by range, never the whole package."""
 
 import io
 import random
-import subprocess
 import sys
 import zipfile
 import zlib
@@ -13,7 +12,9 @@ import zlib
 import pytest
 
 import harness
-from conftest import NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, offer, package_requests, sha256, wait_until
+import packages
+from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, offer, package_requests, sha256,
+                      wait_until)
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tools" / "release"))
 from release_tool.patches import make_patch  # noqa: E402
@@ -22,26 +23,11 @@ ENGINE = "bin/engine.dll"
 PATCHES = PACKAGE_PATH + ".patches/"
 
 
-def rebuilt(program, rng):
-    """A program built again from slightly changed source: bytes inserted, shifting all after them, and some changed."""
-    data = bytearray(program)
-    for _ in range(3):
-        at = rng.randrange(len(data))
-        data[at:at] = rng.randbytes(16)
-    for _ in range(20):
-        data[rng.randrange(len(data))] = rng.randrange(256)
-    return bytes(data)
-
-
 def build(base, name, files, version, *options):
     for path, data in files.items():
         (base / name / path).parent.mkdir(parents=True, exist_ok=True)
         (base / name / path).write_bytes(data)
-    (base / "notes.txt").write_text("notes\n")
-    result = subprocess.run([sys.executable, harness.RELEASE_TOOL, base / name, "--version", version, "--notes",
-                             base / "notes.txt", "--url", "https://updates.example" + PACKAGE_PATH, "--out",
-                             base / f"{name}-out", *options], capture_output=True, text=True)
-    assert result.returncode == 0, result.stderr
+    packages.release_tool(base / name, version, PACKAGE_URL, base / f"{name}-out", *options)
     return base / f"{name}-out" / "nirva.zip"
 
 
@@ -54,7 +40,8 @@ def release(tmp_path_factory):
     engine = b"".join(rng.randbytes(24) + b"mov eax, [ebp+8]; call 0x401000\n" for _ in range(18_000))
     old = {ENGINE: engine, "data/ledger.txt": ledger, "data/rates.bin": rng.randbytes(100_000),
            "nirva_acc.exe": OLD_APPLICATION.read_bytes()}
-    new = {**old, ENGINE: rebuilt(old[ENGINE], rng), "data/ledger.txt": ledger.replace(b"rate 17\r", b"RATE 17\r"),
+    new = {**old, ENGINE: packages.rebuilt(old[ENGINE], rng),
+           "data/ledger.txt": ledger.replace(b"rate 17\r", b"RATE 17\r"),
            "data/new-form.txt": b"form field\r\n" * 300, "nirva_acc.exe": NEW_APPLICATION.read_bytes()}
     old_package = build(base, "old", old, "1.2.3.4")
     new_package = build(base, "new", new, "2.0.0.0", "--previous", old_package)
@@ -83,7 +70,8 @@ def serve(office, server, release, patch=None, package=None):
 def assert_installed_from_ranges_and_patches(office, server, release, package=None):
     assert office.wait_for_exit(timeout=120) == 0
     nirva = office.folder / "NIRVA"
-    assert {p.relative_to(nirva).as_posix(): p.read_bytes() for p in nirva.rglob("*") if p.is_file()} == release["files"]
+    installed = {path.relative_to(nirva).as_posix(): path.read_bytes() for path in nirva.rglob("*") if path.is_file()}
+    assert installed == release["files"]
     assert (office.folder / "nirva.zip").read_bytes() == (package or release["new"])
     assert all(request["range"] for request in package_requests(server)), "the whole package was downloaded"
 
@@ -101,8 +89,8 @@ def test_changed_entries_come_as_patches(office, server, release):
     office.start_updater()
 
     assert_installed_from_ranges_and_patches(office, server, release)
-    asked = [request for request in server.requests if request["path"].startswith(PATCHES)]
-    assert sorted((r["path"][len(PATCHES):], r["status"]) for r in asked) == [(n, 200) for n in sorted(release["patches"])]
+    assert sorted((r["path"][len(PATCHES):], r["status"]) for r in server.requests if r["path"].startswith(PATCHES)) \
+        == [(name, 200) for name in sorted(release["patches"])]
     old_entries = {(info.filename, info.CRC) for info in release["old_zip"].infolist()}
     # What the rebuild without patches fetches: every entry that changed or is new, whole.
     file_level = sum(info.compress_size + 30 + len(info.filename) for info in release["new_zip"].infolist()
@@ -152,14 +140,13 @@ def test_a_patch_that_fails_costs_only_its_entry_by_range(office, server, releas
 @pytest.mark.parametrize("cut", ["inside-a-patch", "after-the-patched-entries"])
 def test_rebuild_with_patches_cut_short_goes_on_at_the_next_start(office, server, release, cut):
     serve(office, server, release)
-    form = release["new_zip"].getinfo("data/new-form.txt").header_offset
     if cut == "inside-a-patch":
-        held, written = server.packages[PATCHES + release["engine"]], engine_data(release["new"])[0]
-        held["hold_at"] = 100
+        server.packages[PATCHES + release["engine"]]["hold_at"] = 100
+        written = engine_data(release["new"])[0]
     else:
-        # The form's range, after the engine's and the ledger's headers.
-        held, written = server.packages[PACKAGE_PATH], form
-        held["hold_at"] = [None, None, None, 50, None]
+        # The form's range, after the package's end and the engine's and the ledger's headers.
+        server.packages[PACKAGE_PATH]["hold_at"] = [None, None, None, 50, None]
+        written = release["new_zip"].getinfo("data/new-form.txt").header_offset
     partial = office.folder / "nirva.zip.partial"
     office.start_updater()
     wait_until(lambda: partial.exists() and partial.stat().st_size >= written and server.requests[-1]["sent"] > 0,
@@ -168,12 +155,12 @@ def test_rebuild_with_patches_cut_short_goes_on_at_the_next_start(office, server
     server.release()
     office.wait_for_exit()
     kept = partial.stat().st_size
+    assert (office.folder / "nirva.zip").read_bytes() == release["old"]
     server.requests.clear()
 
     office.start_updater()
 
     assert_installed_from_ranges_and_patches(office, server, release)
-    fetched_from = [int(r["range"][6:].split("-")[0]) for r in package_requests(server) if not r["range"][6:7] == "-"]
-    assert min(fetched_from) >= kept >= written
+    assert min(int(r["range"][6:].split("-")[0]) for r in package_requests(server)[1:]) >= kept >= written
     engine_asked = any(request["path"] == PATCHES + release["engine"] for request in server.requests)
     assert engine_asked == (cut == "inside-a-patch")

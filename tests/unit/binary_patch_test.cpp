@@ -2,43 +2,16 @@
 // release tool's patch and hand-made ones rebuild the package's own deflated
 // bytes; every damaged one is refused before a byte is handed on.
 #include "archive/binary_patch.h"
+#include "fenced_bytes.h"
 #include "vector_files.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <zlib.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 
 namespace {
-
-// A copy of the bytes between two pages no one may read, flush against the
-// one after them or the one before: a read outside them faults, where on the
-// heap it would pass unseen.
-class Fenced {
-public:
-    Fenced(const std::string& data, bool flushAfter) {
-        const size_t pages = (data.size() + kPage - 1) / kPage + 2;
-        base_ = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, pages * kPage, MEM_COMMIT, PAGE_READWRITE));
-        DWORD was = 0;
-        EXPECT_TRUE(VirtualProtect(base_, kPage, PAGE_NOACCESS, &was) &&
-                    VirtualProtect(base_ + (pages - 1) * kPage, kPage, PAGE_NOACCESS, &was));
-        std::uint8_t* start = flushAfter ? base_ + (pages - 1) * kPage - data.size() : base_ + kPage;
-        std::memcpy(start, data.data(), data.size());
-        bytes_ = {start, data.size()};
-    }
-    ~Fenced() { VirtualFree(base_, 0, MEM_RELEASE); }
-    Fenced(const Fenced&) = delete;
-    Fenced& operator=(const Fenced&) = delete;
-    std::span<const std::uint8_t> bytes() const { return bytes_; }
-
-private:
-    static constexpr size_t kPage = 4096;
-    std::uint8_t* base_ = nullptr;
-    std::span<const std::uint8_t> bytes_;
-};
 
 ZipEntry entryOf(const std::string& content, size_t compressedSize) {
     ZipEntry entry;
