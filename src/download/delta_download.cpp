@@ -253,9 +253,11 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
 }
 
 // A patch that is missing or in any doubt costs only bytes: what is still
-// missing of the entry comes by range. Bytes it wrote and then found wrong
-// (deflated otherwise than the package) go first, with any that an earlier
-// run wrote the same way.
+// missing of the entry comes by range. When this attempt wrote some of the
+// entry's data and then found it wrong (deflated otherwise than the
+// package), the whole data goes first, an earlier run's included; when it
+// wrote none, what an earlier run kept stays (it may have come by range),
+// and the whole file's digest judges it.
 StepEnd patchRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
     PartialFile& partial = rebuild.job.partial;
     const std::uint64_t from = partial.kept;
