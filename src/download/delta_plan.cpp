@@ -41,6 +41,16 @@ std::uint64_t bytesOf(const std::vector<RebuildStep>& steps, Counted counted) {
     return total;
 }
 
+// Whether a patch may rebuild the new entry from the old one (planRebuild says when).
+bool mayPatch(const ZipEntry& oldEntry, const ZipEntry& newEntry) {
+    const auto patchable = [](const ZipEntry& entry) {
+        return entry.uncompressedSize > 0 && entry.uncompressedSize <= kMaxPatchedEntry;
+    };
+    return oldEntry.crc32 != newEntry.crc32 && newEntry.method == kDeflated &&
+           (newEntry.flags & kDataDescriptorFlag) == 0 && canDecode(oldEntry) && patchable(oldEntry) &&
+           patchable(newEntry);
+}
+
 // A new entry's runs: copied whole, fetched whole, or its local header
 // fetched and its data patched.
 void appendEntry(std::vector<RebuildStep>& runs, const ZipEntry* old, const ZipEntry& entry, PatchUse patches) {
@@ -102,15 +112,6 @@ std::vector<RebuildStep> stepsAfter(const std::vector<RebuildStep>& steps, std::
         position = end;
     }
     return remaining;
-}
-
-bool mayPatch(const ZipEntry& oldEntry, const ZipEntry& newEntry) {
-    const auto patchable = [](const ZipEntry& entry) {
-        return entry.uncompressedSize > 0 && entry.uncompressedSize <= kMaxPatchedEntry;
-    };
-    return oldEntry.crc32 != newEntry.crc32 && newEntry.method == kDeflated &&
-           (newEntry.flags & kDataDescriptorFlag) == 0 && canDecode(oldEntry) && patchable(oldEntry) &&
-           patchable(newEntry);
 }
 
 std::uint64_t fetchedBytes(const std::vector<RebuildStep>& steps) {

@@ -33,22 +33,19 @@ inline constexpr std::uint64_t kRangeMergeGap = 64 * 1024;
 
 enum class PatchUse : std::uint8_t {
     None,  // every changed entry is fetched
-    Ask,   // a changed entry that mayPatch accepts is asked for as a patch
+    Ask,   // a changed entry that may be patched is asked for as a patch
 };
 
 // The steps that rebuild the new package up to its central directory (which
 // the caller already holds). An entry is copied when the old package has one
 // of the same name, CRC-32, sizes, method and length on disk, since the
 // release tool writes the same bytes for the same content; everything else
-// is fetched, but for the data of an entry that may be patched, whose local
-// header alone is fetched.
+// is fetched, but for the data of an entry that a patch may rebuild from
+// the old one of the same name (its content changed, the release tool
+// deflated it and wrote no data descriptor after it, and neither is empty or
+// larger than kMaxPatchedEntry), whose local header alone is fetched.
 std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDirectory& newPackage,
                                      std::uint64_t mergeGap = kRangeMergeGap, PatchUse patches = PatchUse::None);
-
-// Whether a patch may rebuild the new entry from the old one of the same
-// name: its content changed, the release tool deflated it and wrote no data
-// descriptor after it, and neither is empty or larger than kMaxPatchedEntry.
-bool mayPatch(const ZipEntry& oldEntry, const ZipEntry& newEntry);
 
 // The steps still to take when the first `done` bytes of the new package are
 // in place already (written by a rebuild or a download that was cut short).

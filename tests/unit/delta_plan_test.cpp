@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 namespace {
 
@@ -67,32 +66,17 @@ TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
          {entry("b", 8, 0, big), entry("x", 4, big, 1000), entry("n", 7, big + 1000, big)},
          {{false, 0, 40}, patched(40, big - 40), {true, big, 1000}, {false, big + 1000, big}},
          PatchUse::Ask},
+        {"over the limit or followed by a data descriptor: fetched; as large as the limit: patched",
+         {entry("a", 1, 0, big), entry("b", 2, big, big), entry("c", 3, 2 * big, big)},
+         {ZipEntry{"a", 9, big - 40, kMaxPatchedEntry + 1, 8, 0, big}, ZipEntry{"b", 8, big - 56, 1000, 8, big, 2 * big, 8},
+          ZipEntry{"c", 7, big - 40, kMaxPatchedEntry, 8, 2 * big, 3 * big}},
+         {{false, 0, 2 * big + 40}, patched(2 * big + 40, big - 40)},
+         PatchUse::Ask},
     };
     for (const PlanCase& c : cases) {
         ZipDirectory oldPackage{0, 0, c.oldEntries};
         ZipDirectory newPackage{0, 0, c.newEntries};
         expectSteps(planRebuild(oldPackage, newPackage, kRangeMergeGap, c.patches), c.steps, c.what);
-    }
-}
-
-TEST(MayPatch, OnlyAChangedDeflatedEntryWithinTheLimit) {
-    const struct {
-        const char* what;
-        std::function<void(ZipEntry& old, ZipEntry& entry)> change;
-        bool mayPatch;
-    } cases[] = {
-        {"changed", [](ZipEntry&, ZipEntry&) {}, true},
-        {"as large as the limit",
-         [](ZipEntry& o, ZipEntry& e) { o.uncompressedSize = e.uncompressedSize = kMaxPatchedEntry; }, true},
-        {"unchanged", [](ZipEntry& o, ZipEntry& e) { e.crc32 = o.crc32; }, false},
-        {"followed by a data descriptor", [](ZipEntry&, ZipEntry& e) { e.flags = 0x0808; }, false},
-        {"larger than the limit", [](ZipEntry&, ZipEntry& e) { e.uncompressedSize = kMaxPatchedEntry + 1; }, false},
-    };
-    for (const auto& c : cases) {
-        ZipEntry old = entry("a", 1, 0, 5000);
-        ZipEntry changed = entry("a", 2, 0, 6000);
-        c.change(old, changed);
-        EXPECT_EQ(mayPatch(old, changed), c.mayPatch) << c.what;
     }
 }
 
