@@ -172,6 +172,7 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("round=%d updater_s=%.3f\n", round, seconds);
             allSucceeded = allSucceeded && seconds > 0;
         }
+        std::printf("peak_working_set_mb=%.1f\n", peakWorkingSet() / 1048576.0);
         return allSucceeded ? 0 : 1;
     }
 

@@ -36,3 +36,13 @@ bool localHeaderAgrees(const LocalHeader& header, std::string_view name, const Z
            sameOrLeftForDescriptor(header.compressedSize, entry.compressedSize, descriptor) &&
            sameOrLeftForDescriptor(header.uncompressedSize, entry.uncompressedSize, descriptor);
 }
+
+bool localHeaderDescribes(std::span<const std::uint8_t> bytes, const ZipEntry& entry) {
+    const std::optional<LocalHeader> header =
+        bytes.size() >= kLocalHeaderSize ? readLocalHeader(bytes.first(kLocalHeaderSize)) : std::nullopt;
+    if (!header || bytes.size() != kLocalHeaderSize + header->nameLength + header->extraLength) {
+        return false;
+    }
+    const auto* name = reinterpret_cast<const char*>(bytes.data() + kLocalHeaderSize);
+    return localHeaderAgrees(*header, std::string_view(name, header->nameLength), entry);
+}

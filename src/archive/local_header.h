@@ -35,3 +35,7 @@ std::optional<LocalHeader> readLocalHeader(std::span<const std::uint8_t> bytes);
 // and sizes. An entry followed by a data descriptor (flag bit 3) may leave
 // its CRC-32 and sizes zero in the local header.
 bool localHeaderAgrees(const LocalHeader& header, std::string_view name, const ZipEntry& entry);
+
+// True when the bytes are exactly a whole local header (fixed part, name and
+// extra field) that says what the central directory says of the entry.
+bool localHeaderDescribes(std::span<const std::uint8_t> bytes, const ZipEntry& entry);

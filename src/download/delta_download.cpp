@@ -1,11 +1,15 @@
 #include "download/delta_download.h"
 
+#include "archive/binary_patch.h"
+#include "archive/local_header.h"
 #include "archive/zip_directory.h"
 #include "common/encoding.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
+#include "download/patch_inputs.h"
 #include "download/resume.h"
 #include "net/connection.h"
+#include "net/request_path.h"
 
 #include <algorithm>
 #include <chrono>
@@ -170,8 +174,10 @@ StepEnd fetchOfferedTail(DownloadJob& job, OfferedTail& tail) {
 struct Rebuild {
     DownloadJob& job;
     const std::wstring& validator;
+    // Every byte received: ranges and patches.
     std::uint64_t fetched = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    RebuildBytes bytes{};
 };
 
 // Copied bytes move the percentage; the speed stays the network's.
@@ -194,6 +200,7 @@ StepEnd copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
             return kNotPossible;
         }
         rebuild.job.stats.copied += piece;
+        rebuild.bytes.copied += piece;
     }
     return std::nullopt;
 }
@@ -231,13 +238,74 @@ StepEnd fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     return std::nullopt;
 }
 
+// A local header is its fixed part, a name and an extra field of at most
+// 64 KiB each: more in front of an entry's data is not one.
+constexpr std::uint64_t kMaxLocalHeader = kLocalHeaderSize + 2 * 0xFFFF;
+
+// The entry's data from where the partial file stands, rebuilt from the
+// previous package's entry and the patch between their contents, once the
+// entry's local header in the file (fetched before it) has shown that the
+// data starts where the plan says. False on any doubt, after which the
+// file may hold some of the data.
+bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
+    const PatchedEntry& patched = *step.patched;
+    const std::uint64_t headerLength = patched.dataStart - patched.newEntry.start;
+    Bytes header(std::min(headerLength, kMaxLocalHeader));
+    if (headerLength > kMaxLocalHeader || !readPartial(rebuild.job.partial, patched.newEntry.start, header) ||
+        !localHeaderDescribes(header, patched.newEntry)) {
+        return false;
+    }
+    Bytes patch;
+    bool fetched = false;
+    {
+        const std::wstring path = patchRequestPath(rebuild.job.requestPath, patched.oldEntry.crc32,
+                                                   patched.newEntry.crc32);
+        RequestLogLine line(rebuild.job.log, path);
+        fetched = fetchPatch(path, patched.newEntry.compressedSize, patch, line);
+        rebuild.bytes.patches += line.bytes;
+        rebuild.fetched += line.bytes;
+        rebuild.job.stats.network += line.bytes;
+    }
+    Bytes old;
+    if (!fetched || !readEntryContent(previous, patched.oldEntry, old)) {
+        return false;
+    }
+    const auto place = [&rebuild](std::span<const std::uint8_t> piece) {
+        rebuild.bytes.patched += piece.size();
+        return placeCopied(rebuild, piece.data(), static_cast<DWORD>(piece.size()));
+    };
+    return rebuildPatchedEntry(old, patch, patched.oldEntry, patched.newEntry, step.sourceOffset - patched.dataStart,
+                               place) == PatchStatus::Ok;
+}
+
+// A patch that is missing or in any doubt costs only bytes: what is still
+// missing of the entry comes by range. When this attempt wrote some of the
+// entry's data and then found it wrong (deflated otherwise than the
+// package), the whole data goes first, an earlier run's included; when it
+// wrote none, what an earlier run kept stays (it may have come by range),
+// and the whole file's digest judges it.
+StepEnd patchRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
+    PartialFile& partial = rebuild.job.partial;
+    const std::uint64_t from = partial.kept;
+    if (entryFromPatch(rebuild, previous, step)) {
+        return std::nullopt;
+    }
+    if (partial.kept != from && !cutPartialBack(partial, step.patched->dataStart)) {
+        return kNotPossible;
+    }
+    const std::uint64_t end = step.sourceOffset + step.length;
+    return fetchRun(rebuild, RebuildStep{false, partial.kept, end - partial.kept});
+}
+
 // Writes what is missing after the kept bytes: the steps, then the central
 // directory and the end record as fetched.
 StepEnd writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
                      const std::vector<RebuildStep>& steps) {
     const PartialFile& partial = rebuild.job.partial;
     for (const RebuildStep& step : stepsAfter(steps, partial.kept)) {
-        if (StepEnd end = step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step)) {
+        if (StepEnd end = step.patched          ? patchRun(rebuild, previous, step)
+                          : step.fromOldPackage ? copyRun(rebuild, previous, step)
+                                                : fetchRun(rebuild, step)) {
             return end;
         }
     }
@@ -248,6 +316,18 @@ StepEnd writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
         return kNotPossible;
     }
     return std::nullopt;
+}
+
+// Patches are asked for only when this zlib deflates as the release tool's.
+PatchUse patchUse() {
+    return deflatesAsThePackage() ? PatchUse::Ask : PatchUse::None;
+}
+
+// The run's result with what its bytes cost.
+RebuildResult withBytes(RebuildResult result, const Rebuild& rebuild, const OfferedTail& tail) {
+    result.bytes = rebuild.bytes;
+    result.bytes.ranges = rebuild.fetched - rebuild.bytes.patches + tail.bytes.size();
+    return result;
 }
 
 }  // namespace
@@ -264,9 +344,9 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
     if (StepEnd end = fetchOfferedTail(job, tail)) {
         return *end;
     }
-    const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory);
-    // With nothing to copy, the whole package is the cheaper request.
-    if (copiedBytes(steps) == 0) {
+    const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory, kRangeMergeGap, patchUse());
+    // With nothing to copy or patch, the whole package is the cheaper request.
+    if (copiedBytes(steps) + patchedBytes(steps) == 0) {
         return kNotPossible;
     }
     // Kept bytes are the offered file's start only when their record names
@@ -283,10 +363,10 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
     flushPartial(partial);
     previous.reset();
     if (written) {
-        return *written;
+        return withBytes(*written, rebuild, tail);
     }
     if (finishPartial(partial, job.digest, job.packagePath)) {
-        return kNotPossible;
+        return withBytes(kNotPossible, rebuild, tail);
     }
-    return {RebuildOutcome::Rebuilt, {}};
+    return withBytes({RebuildOutcome::Rebuilt, {}}, rebuild, tail);
 }

@@ -3,22 +3,37 @@
 #include "common/failure.h"
 #include "download/download_job.h"
 
+#include <cstdint>
+
 enum class RebuildOutcome {
     Rebuilt,      // the package is in place, its digest matched
     Interrupted,  // the link dropped; another attempt goes on from the kept bytes
     NotPossible,  // no rebuild: the ordinary download takes over
 };
 
+// Where the bytes of one run of the rebuild came from.
+struct RebuildBytes {
+    // Received in answers to range requests (the package's end included).
+    std::uint64_t ranges = 0;
+    // Received as patches, and the package's bytes made from them.
+    std::uint64_t patches = 0;
+    std::uint64_t patched = 0;
+    // Copied from the previous package.
+    std::uint64_t copied = 0;
+};
+
 struct RebuildResult {
     RebuildOutcome outcome = RebuildOutcome::NotPossible;
     // Why it was interrupted, for when no later attempt gets further.
     Failure failure;
+    RebuildBytes bytes{};
 };
 
 // Rebuilds the offered package from the previous one, which stays in the
 // office folder after every update, fetching with range requests only the
-// entries that changed, into the job's partial file in order from its first
-// byte. The job must expect a digest. Bytes the partial file keeps of this
+// entries that changed (or, where the server has one, a patch from the old
+// entry's content to the new one's), into the job's partial file in order
+// from its first byte. The job must expect a digest. Bytes the partial file keeps of this
 // very file (an attempt or run cut short) are gone on from. The result must
 // be byte for byte the published package: it takes the package's place only
 // when its digest matches. After any other outcome the partial file holds

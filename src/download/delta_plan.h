@@ -3,36 +3,59 @@
 #include "archive/zip_directory.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+// An entry's compressed data, made from the old package's entry of the same
+// name and a patch from its content to the new entry's.
+struct PatchedEntry {
+    ZipEntry oldEntry;
+    ZipEntry newEntry;
+    // Where the data starts in the new package, after the local header.
+    std::uint64_t dataStart = 0;
+};
+
 // One run of the new package's bytes, in order from its first byte: copied
-// from the old package, or fetched from the server with one range request.
+// from the old package, fetched from the server with one range request, or
+// one entry's data rebuilt from a patch.
 struct RebuildStep {
     bool fromOldPackage = false;
-    // Where the bytes come from: in the old package, or in the new one.
+    // Where the bytes come from: in the old package, or in the new one
+    // (fetched or patched).
     std::uint64_t sourceOffset = 0;
     std::uint64_t length = 0;
+    std::optional<PatchedEntry> patched{};
 };
 
 // Neighbouring fetched runs closer than this are fetched as one range, the
 // bytes between them included: a round trip costs more than 64 KiB.
 inline constexpr std::uint64_t kRangeMergeGap = 64 * 1024;
 
+enum class PatchUse : std::uint8_t {
+    None,  // every changed entry is fetched
+    Ask,   // a changed entry that may be patched is asked for as a patch
+};
+
 // The steps that rebuild the new package up to its central directory (which
 // the caller already holds). An entry is copied when the old package has one
 // of the same name, CRC-32, sizes, method and length on disk, since the
 // release tool writes the same bytes for the same content; everything else
-// is fetched.
+// is fetched, but for the data of an entry that a patch may rebuild from
+// the old one of the same name (its content changed, the release tool
+// deflated it and wrote no data descriptor after it, and neither is empty or
+// larger than kMaxPatchedEntry), whose local header alone is fetched.
 std::vector<RebuildStep> planRebuild(const ZipDirectory& oldPackage, const ZipDirectory& newPackage,
-                                     std::uint64_t mergeGap = kRangeMergeGap);
+                                     std::uint64_t mergeGap = kRangeMergeGap, PatchUse patches = PatchUse::None);
 
 // The steps still to take when the first `done` bytes of the new package are
 // in place already (written by a rebuild or a download that was cut short).
 std::vector<RebuildStep> stepsAfter(const std::vector<RebuildStep>& steps, std::uint64_t done);
 
-// Bytes the plan fetches, and bytes it copies.
+// Bytes the plan fetches by range, bytes it copies, and bytes it rebuilds
+// from patches.
 std::uint64_t fetchedBytes(const std::vector<RebuildStep>& steps);
 std::uint64_t copiedBytes(const std::vector<RebuildStep>& steps);
+std::uint64_t patchedBytes(const std::vector<RebuildStep>& steps);
 
 // How many bytes of a package's end the first request asks for: the end
 // record and, for a package of a few hundred files, the central directory.

@@ -137,6 +137,38 @@ bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD cou
     return true;
 }
 
+bool readPartial(PartialFile& partial, std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(partial.kept);
+    const bool kept = bytes.size() <= partial.kept && offset <= partial.kept - bytes.size();
+    const bool done = kept &&
+                      ReadFile(partial.file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, &at) &&
+                      read == bytes.size();
+    // Appends go on at the end, whatever the read did; a file that cannot
+    // be put back there keeps nothing.
+    if (!SetFilePointerEx(partial.file.get(), end, nullptr, FILE_BEGIN)) {
+        discardPartial(partial);
+        return false;
+    }
+    return done;
+}
+
+bool cutPartialBack(PartialFile& partial, std::uint64_t length) {
+    if (length <= partial.kept && truncateTo(partial.file.get(), length) && FlushFileBuffers(partial.file.get())) {
+        partial.kept = length;
+        partial.unflushed = 0;
+        if (!partial.hasher.hash || (startSha256(partial.hasher) && rehashKeptBytes(partial))) {
+            return true;
+        }
+    }
+    discardPartial(partial);
+    return false;
+}
+
 void flushPartial(PartialFile& partial) {
     if (partial.file && FlushFileBuffers(partial.file.get())) {
         partial.unflushed = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 // The package while it downloads: the bytes received so far, and beside them
@@ -40,6 +41,16 @@ bool restartPartial(PartialFile& partial, const PartialRecord& record);
 // power cut loses little. A failed write is cut off again, so that the file
 // still holds exactly the kept bytes.
 bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count);
+
+// Reads bytes the file keeps, and leaves it where the next bytes go (or,
+// should that fail, discards it).
+bool readPartial(PartialFile& partial, std::uint64_t offset, std::span<std::uint8_t> bytes);
+
+// Cuts the file back to its first `length` bytes (no more than it keeps)
+// and hashes them again: bytes that turned out wrong after they were
+// written go, and the file goes on from there. When that fails the file is
+// discarded, and false returned.
+bool cutPartialBack(PartialFile& partial, std::uint64_t length);
 
 // A failed attempt keeps what it received, on the disk.
 void flushPartial(PartialFile& partial);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,3 +17,9 @@ std::wstring packageRequestPath(const std::wstring& url);
 // An outcome report's path: the report's text (update/outcome_report.h,
 // ASCII) and the office id.
 std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId);
+
+// Where the release tool puts the patch from an entry whose CRC-32 is oldCrc
+// to one whose CRC-32 is newCrc: beside the package, at
+// <package path>.patches/<old crc>-<new crc>, in 8 lowercase hex digits each.
+// A query or fragment of the package's url is not part of the folder's name.
+std::wstring patchRequestPath(const std::wstring& packagePath, std::uint32_t oldCrc, std::uint32_t newCrc);

@@ -269,10 +269,13 @@ def breaking_proxy(target_port, break_after, port=PORT):
 
 
 def publish(root, out, version):
-    """Puts the release tool's output into a served folder: package first, manifest
-    last by rename, so no client reads a manifest whose package is not there yet."""
+    """Puts the release tool's output into a served folder: patches (when the tool
+    made them) and package first, manifest last by rename, so no client reads a
+    manifest whose package is not there yet."""
     package = root / "packages" / version / "nirva.zip"
     package.parent.mkdir(parents=True, exist_ok=True)
+    if (out / "nirva.zip.patches").is_dir():
+        shutil.copytree(out / "nirva.zip.patches", package.parent / "nirva.zip.patches", dirs_exist_ok=True)
     shutil.copyfile(out / "nirva.zip", package)
     shutil.copyfile(out / "manifest.json", root / "manifest.json.new")
     os.replace(root / "manifest.json.new", root / "manifest.json")

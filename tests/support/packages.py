@@ -1,9 +1,15 @@
-"""Generated release content for the end-to-end tests and the installation
-benchmark: many small files, or some large ones of text, programs and
-incompressible data, packed as deflated zips."""
+"""Generated release content for the end-to-end tests and the benchmarks:
+many small files, or some large ones of text, programs and incompressible
+data, packed as deflated zips; a program built again from slightly changed
+source; a release made by the release tool."""
 
 import random
+import subprocess
+import sys
 import zipfile
+from pathlib import Path
+
+RELEASE_TOOL = Path(__file__).resolve().parents[2] / "tools" / "release" / "nirva_release.py"
 
 WORDS = [b"ledger", b"invoice", b"1403", b"balance", b"\r\n", b"<row>", b"tax"]
 
@@ -45,3 +51,26 @@ def write_package(path, program_path, contents, compresslevel=None):
             stamp = (2020 + index % 5, 1 + index % 12, 1 + index % 28, index % 24, index % 60, 2 * (index % 30))
             archive.writestr(zipfile.ZipInfo(name, stamp), data, zipfile.ZIP_DEFLATED)
     return path
+
+
+def rebuilt(program, generator):
+    """The program built again from slightly changed source: bytes inserted,
+    which shift all that follows them, and some changed."""
+    data = bytearray(program)
+    for _ in range(3):
+        at = generator.randrange(len(data))
+        data[at:at] = generator.randbytes(16)
+    for _ in range(20):
+        data[generator.randrange(len(data))] = generator.randrange(256)
+    return bytes(data)
+
+
+def release_tool(folder, version, url, out, *options):
+    """The release tool's output folder for the release folder; its report of what it wrote."""
+    notes = Path(out).with_name(Path(out).name + "-notes.txt")
+    notes.write_text("release notes\n")
+    result = subprocess.run([sys.executable, RELEASE_TOOL, folder, "--version", version, "--notes", notes, "--url", url,
+                             "--out", out, "--mandatory", *options], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError("the release tool failed:\n" + result.stderr)
+    return result.stdout

@@ -34,7 +34,8 @@ def _streams(old: bytes, patch: bytes) -> tuple[int, int, bytes, bytes, bytes]:
     if old_size != len(old) or zlib.crc32(old) != old_crc:
         raise Refused("made for another old entry")
     compressed, sizes = lengths[:3], lengths[3:]
-    if HEADER.size + sum(compressed) != len(patch) or sizes[0] % TRIPLE.size or new_size != sizes[1] + sizes[2]:
+    if (HEADER.size + sum(compressed) != len(patch) or sizes[0] % TRIPLE.size or new_size != sizes[1] + sizes[2]
+            or sizes[0] // TRIPLE.size > new_size + 1):
         raise Refused("lengths do not add up")
     starts = [HEADER.size, HEADER.size + compressed[0], HEADER.size + compressed[0] + compressed[1]]
     control, diff, extra = (_inflate(patch[start:start + length], size)

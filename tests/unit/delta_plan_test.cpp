@@ -1,6 +1,9 @@
 #include "download/delta_plan.h"
 
+#include "archive/binary_patch.h"
+
 #include <gtest/gtest.h>
+
 
 namespace {
 
@@ -15,7 +18,13 @@ void expectSteps(const std::vector<RebuildStep>& actual, const std::vector<Rebui
         EXPECT_EQ(actual[i].fromOldPackage, expected[i].fromOldPackage) << what << ", step " << i;
         EXPECT_EQ(actual[i].sourceOffset, expected[i].sourceOffset) << what << ", step " << i;
         EXPECT_EQ(actual[i].length, expected[i].length) << what << ", step " << i;
+        EXPECT_EQ(actual[i].patched.has_value(), expected[i].patched.has_value()) << what << ", step " << i;
     }
+}
+
+// An entry's data made from a patch, at its place in the new package.
+RebuildStep patched(std::uint64_t offset, std::uint64_t length) {
+    return {false, offset, length, PatchedEntry{}};
 }
 
 struct PlanCase {
@@ -23,6 +32,7 @@ struct PlanCase {
     std::vector<ZipEntry> oldEntries;
     std::vector<ZipEntry> newEntries;
     std::vector<RebuildStep> steps;
+    PatchUse patches = PatchUse::None;
 };
 
 TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
@@ -44,26 +54,45 @@ TEST(PlanRebuild, CopiesWhatIsUnchangedAndFetchesTheRestInFewRanges) {
          {entry("a", 1, 0, big)},
          {ZipEntry{"a", 1, big - 40, 1000, 8, 0, big + 8}},
          {{false, 0, big + 8}}},
+        // Each entry's local header is 40 bytes here.
+        {"changed entries patched, a header merged into the range before it",
+         {entry("a", 1, 0, big), entry("b", 2, big, big), entry("c", 3, 2 * big, big)},
+         {entry("a", 9, 0, big), entry("n", 7, big, 100), entry("b", 8, big + 100, big),
+          entry("c", 3, 2 * big + 100, big)},
+         {{false, 0, 40}, patched(40, big - 40), {false, big, 140}, patched(big + 140, big - 40), {true, 2 * big, big}},
+         PatchUse::Ask},
+        {"a short copy beside a patched entry is copied",
+         {entry("b", 2, 0, big), entry("x", 4, big, 1000)},
+         {entry("b", 8, 0, big), entry("x", 4, big, 1000), entry("n", 7, big + 1000, big)},
+         {{false, 0, 40}, patched(40, big - 40), {true, big, 1000}, {false, big + 1000, big}},
+         PatchUse::Ask},
+        {"over the limit or followed by a data descriptor: fetched; as large as the limit: patched",
+         {entry("a", 1, 0, big), entry("b", 2, big, big), entry("c", 3, 2 * big, big)},
+         {ZipEntry{"a", 9, big - 40, kMaxPatchedEntry + 1, 8, 0, big}, ZipEntry{"b", 8, big - 56, 1000, 8, big, 2 * big, 8},
+          ZipEntry{"c", 7, big - 40, kMaxPatchedEntry, 8, 2 * big, 3 * big}},
+         {{false, 0, 2 * big + 40}, patched(2 * big + 40, big - 40)},
+         PatchUse::Ask},
     };
     for (const PlanCase& c : cases) {
         ZipDirectory oldPackage{0, 0, c.oldEntries};
         ZipDirectory newPackage{0, 0, c.newEntries};
-        expectSteps(planRebuild(oldPackage, newPackage), c.steps, c.what);
+        expectSteps(planRebuild(oldPackage, newPackage, kRangeMergeGap, c.patches), c.steps, c.what);
     }
 }
 
 TEST(StepsAfter, SkipsWhatIsInPlaceAndStartsMidStepWhereItStopped) {
-    // Copy 100 bytes, fetch 50, copy 30: the new package's bytes 0-179.
-    const std::vector<RebuildStep> plan{{true, 500, 100}, {false, 100, 50}, {true, 700, 30}};
+    // Copy 100 bytes, fetch 50, copy 30, patch 20: the new package's bytes 0-199.
+    const std::vector<RebuildStep> plan{{true, 500, 100}, {false, 100, 50}, {true, 700, 30}, patched(180, 20)};
     const struct {
         std::uint64_t done;
         std::vector<RebuildStep> remaining;
     } cases[] = {
         {0, plan},
-        {100, {{false, 100, 50}, {true, 700, 30}}},
-        {120, {{false, 120, 30}, {true, 700, 30}}},
-        {160, {{true, 710, 20}}},
-        {180, {}},
+        {100, {{false, 100, 50}, {true, 700, 30}, patched(180, 20)}},
+        {120, {{false, 120, 30}, {true, 700, 30}, patched(180, 20)}},
+        {160, {{true, 710, 20}, patched(180, 20)}},
+        {190, {patched(190, 10)}},
+        {200, {}},
         {500, {}},
     };
     for (const auto& c : cases) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -63,6 +64,12 @@ TEST(LocalHeader, IsReadFromItsThirtyBytes) {
     ASSERT_TRUE(header);
     EXPECT_TRUE(localHeaderAgrees(*header, "data/ledger.txt", directoryEntry()));
     EXPECT_EQ(header->extraLength, 4);
+    // Whole: with its name and extra field, and nothing after them.
+    std::vector<std::uint8_t> whole(bytes);
+    for (const char c : std::string_view("data/ledger.txt\0\0\0\0\0", 20)) {
+        whole.push_back(static_cast<std::uint8_t>(c));
+        EXPECT_EQ(localHeaderDescribes(whole, directoryEntry()), whole.size() == 49) << whole.size();
+    }
     EXPECT_FALSE(readLocalHeader(std::span(bytes).first(29)));
     bytes[2] = 0x01;  // a central directory entry's signature
     EXPECT_FALSE(readLocalHeader(bytes));

@@ -26,4 +26,10 @@ TEST(PackageRequestPath, TakesThePathAfterTheHostWhateverTheHost) {
     }
 }
 
+// Beside the package, 8 lowercase hex digits each, without the url's query.
+TEST(PatchRequestPath, LiesBesideThePackageWithoutItsQuery) {
+    EXPECT_EQ(patchRequestPath(L"/releases/4.1/nirva.zip?build=7#x", 0xABCD, 0xFFFFFFFF),
+              L"/releases/4.1/nirva.zip.patches/0000abcd-ffffffff");
+}
+
 }  // namespace

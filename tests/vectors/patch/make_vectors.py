@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes the patch vectors of this folder: NAME.patch in the release tool's
 container, and cases.tsv naming for each the old content it applies to and
-either the new content it rebuilds or "refused". One patch is made by the
-tool (with the bsdiff command) from edited text; the others are built by hand
-on a small pair, some damaged on purpose. Run it again only to change them."""
+either the new content it rebuilds or "refused"; and each new content as the
+package deflates it (NAME.deflated), which the updater's recompression must
+give byte for byte. One patch is made by the tool (with the bsdiff command)
+from edited text; the others are built by hand on a small pair, some damaged
+on purpose. Run it again only to change them."""
 
 import random
 import struct
@@ -13,9 +15,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parents[2] / "tools" / "release"))
 from release_tool.patches import container, make_patch  # noqa: E402
+from release_tool.deflate import PACKAGE_DEFLATE  # noqa: E402
 
-# Where the header holds the two CRC-32s.
-OLD_CRC, NEW_CRC = 28, 32
+# Where the header holds the two CRC-32s, and the control stream's inflated length.
+OLD_CRC, NEW_CRC, CONTROL_LENGTH = 28, 32, 60
 
 
 def edited_pair():
@@ -45,6 +48,16 @@ def small_cases(old, new):
         "seek_before_old": (container(old, new, [(50, 0, -60), (50, 20, 0)], diff, new[100:]), "refused"),
         "wrong_old_crc": (with_field(valid, OLD_CRC, 0x12345678), "refused"),
         "rebuilds_another_crc": (with_field(valid, NEW_CRC, 0x12345678), "refused"),
+        "seek_past_old": (container(old, new, [(50, 0, 51), (50, 20, 0)], diff, new[100:]), "refused"),
+        "negative_add": (container(old, new, [(-1, 0, 0), (100, 20, 0)], diff, new[100:]), "refused"),
+        "huge_copy": (container(old, new, [(100, 2**63 - 1, 0)], diff, new[100:]), "refused"),
+        "huge_seek_back": (container(old, new, [(50, 0, -2**63), (50, 20, 0)], diff, new[100:]), "refused"),
+        "add_past_diff": (container(old, new, [(100, 20, -100)], diff[:50], diff[50:] + new[100:]), "refused"),
+        "ends_short": (container(old, new, [(100, 10, 0)], diff, new[100:]), "refused"),
+        "more_triples_than_bytes": (container(old, new, [(0, 0, 0)] * 121 + [(100, 20, 0)], diff, new[100:]),
+                                    "refused"),
+        "control_longer_than_stated": (with_field(container(old, new, [(100, 20, -100), (0, 0, 0)], diff, new[100:]),
+                                                  CONTROL_LENGTH, 24), "refused"),
     }
 
 
@@ -63,6 +76,8 @@ def main():
         old_file.unlink()
     for name, data in files.items():
         (HERE / name).write_bytes(data)
+        if name.startswith("new_"):
+            (HERE / name).with_suffix(".deflated").write_bytes(PACKAGE_DEFLATE.deflate(data))
     rows = ["# Patch, the old content it is applied to, and the new content it rebuilds",
             "# or \"refused\". Fields are separated by one tab. Written by make_vectors.py."]
     for name, (patch, old_name, verdict) in cases.items():

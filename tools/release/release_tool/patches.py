@@ -28,7 +28,8 @@ only zlib. All numbers are little-endian; the header is 84 bytes:
                 ends where the extra stream ends
 
 Each control triple is three signed 64-bit numbers (two's complement): add,
-copy, seek. Starting at old and new position 0, a triple adds the next `add`
+copy, seek; there are no more of them than one per byte of new content, and
+one more. Starting at old and new position 0, a triple adds the next `add`
 bytes of the diff stream to the `add` old bytes at the old position, byte by
 byte modulo 256, and writes them at the new position; writes the next `copy`
 bytes of the extra stream after them; then moves the old position by `seek`.
@@ -123,7 +124,10 @@ def read_bsdiff(data: bytes) -> tuple[list[tuple[int, int, int]], bytes, bytes, 
 
 
 def control_fits(triples: list[tuple[int, int, int]], old_size: int, new_size: int, diff: int, extra: int) -> bool:
-    """Whether the triples keep every read and write inside the buffers and streams, as the updater demands."""
+    """Whether the triples keep every read and write inside the buffers and streams, as the updater demands;
+    bsdiff writes at most one per byte of new content, and one more."""
+    if len(triples) > new_size + 1:
+        return False
     old = new = diff_used = extra_used = 0
     for add, copy, seek in triples:
         if add < 0 or copy < 0 or old + add > old_size or new + add + copy > new_size:
