@@ -265,6 +265,7 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
         rebuild.bytes.patches += line.bytes;
         rebuild.fetched += line.bytes;
         rebuild.job.stats.network += line.bytes;
+        rebuild.job.stats.patches += line.bytes;
     }
     Bytes old;
     if (!fetched || !readEntryContent(previous, patched.oldEntry, old)) {

@@ -15,6 +15,8 @@ struct DownloadStats {
     std::uint64_t network = 0;
     // Copied from the previous package by a rebuild.
     std::uint64_t copied = 0;
+    // Of `network`, received as patches by a rebuild.
+    std::uint64_t patches = 0;
     // Kept from an earlier run and gone on from.
     std::uint64_t resumed = 0;
 };

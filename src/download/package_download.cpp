@@ -117,6 +117,7 @@ Failure attempt(DownloadJob& job, bool& rebuilding) {
 
 void logStats(const DownloadJob& job, const AttemptCount& count, ULONGLONG started) {
     job.log.write("download", {{"network", job.stats.network},
+                               {"patches", job.stats.patches},
                                {"copied", job.stats.copied},
                                {"resumed", job.stats.resumed},
                                {"failedattempts", count.attempts},

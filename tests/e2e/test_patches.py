@@ -13,8 +13,8 @@ import pytest
 
 import harness
 import packages
-from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, offer, package_requests, sha256,
-                      wait_until)
+from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, events, offer, package_requests,
+                      sha256, wait_until)
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tools" / "release"))
 from release_tool.patches import make_patch  # noqa: E402
@@ -97,6 +97,10 @@ def test_changed_entries_come_as_patches(office, server, release):
                      if (info.filename, info.CRC) not in old_entries)
     # The package's end, which every rebuild asks for first, aside.
     assert sum(r["sent"] for r in server.requests if r["range"] != "bytes=-65536") < file_level / 20
+    # The support log tells the bytes that came as patches from those copied.
+    download, = events(office, "download")
+    assert int(download["patches"]) == sum(r["sent"] for r in server.requests if r["path"].startswith(PATCHES)) > 0
+    assert int(download["copied"]) > 0
 
 
 def lying(release):
