@@ -1,0 +1,199 @@
+"""The proxies of the proxy tests: Debian's squid on loopback ports of its own,
+a relay that cuts one tunnel, a "proxy" that ends every tunnel itself, and the
+user's proxy settings written where Wine's WinHTTP reads them.
+
+Only squid can resolve PROXY_HOST, the host the proxy test updater asks for.
+"""
+
+import contextlib
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import threading
+from pathlib import Path
+
+from harness import QUIET, free_port, wait_until
+
+PROXY_HOST = "updates.nirva.test"
+SQUID = "/usr/sbin/squid"
+BASIC_HELPER = "/usr/lib/squid/basic_fake_auth"
+CONNECTIONS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+# "open" tunnels for anyone; "basic" wants Basic credentials first (any would do,
+# the updater has none to give).
+SQUID_CONFIG = """\
+http_port 127.0.0.1:{open} name=open
+http_port 127.0.0.1:{basic} name=basic
+pid_filename {folder}/squid.pid
+access_log stdio:{folder}/access.log
+cache_log {folder}/cache.log
+coredump_dir {folder}
+cache_store_log none
+netdb_filename none
+pinger_enable off
+digest_generation off
+cache deny all
+hosts_file {folder}/hosts
+dns_timeout 2 seconds
+shutdown_lifetime 0 seconds
+auth_param basic program {basic_helper}
+auth_param basic children 1
+acl basic_port myportname basic
+acl authenticated proxy_auth REQUIRED
+http_access deny basic_port !authenticated
+http_access allow localhost
+http_access deny all
+"""
+
+
+class Squid:
+    def __init__(self, folder, ports):
+        self.folder = folder
+        self.ports = ports
+
+    def address(self, name="open"):
+        return f"127.0.0.1:{self.ports[name]}"
+
+    def log(self):
+        """(result, method, url) of each request squid has finished, a tunnel once it has closed."""
+        path = self.folder / "access.log"
+        lines = path.read_text(errors="replace").splitlines() if path.exists() else []
+        return [(fields[3], fields[5], fields[6]) for fields in map(str.split, lines) if len(fields) > 6]
+
+    def wait_for_log(self, count, timeout=30):
+        return wait_until(lambda: len(self.log()) >= count and self.log(), timeout, what=f"{count} squid log line(s)")
+
+
+def _accepts(port):
+    with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), timeout=1):
+        return True
+    return False
+
+
+@contextlib.contextmanager
+def squid():
+    """squid on free loopback ports, unprivileged, with everything of its own in a temporary folder."""
+    folder = Path(tempfile.mkdtemp(prefix="nirva-squid-"))
+    # squid runs as nobody: it writes its logs and pid file here.
+    folder.chmod(0o777)
+    ports = {"open": free_port(), "basic": free_port()}
+    (folder / "hosts").write_text(f"127.0.0.1 {PROXY_HOST}\n")
+    config = folder / "squid.conf"
+    config.write_text(SQUID_CONFIG.format(folder=folder, basic_helper=BASIC_HELPER, **ports))
+    process = subprocess.Popen(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", SQUID, "-N",
+                                "-f", str(config)], start_new_session=True, **QUIET)
+    try:
+        wait_until(lambda: process.poll() is not None or all(map(_accepts, ports.values())), 30, 0.1, what="squid")
+        if process.poll() is not None:
+            log = folder / "cache.log"
+            raise RuntimeError("squid did not start:\n" + (log.read_text(errors="replace") if log.exists() else ""))
+        yield Squid(folder, ports)
+    finally:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def _pipe(source, sink, cut=None):
+    """Copies until either side ends; with cut ({"after": N, "done": False}) the first
+    connection to carry more than N bytes this way is cut there."""
+    sent = 0
+    with contextlib.suppress(OSError):
+        while True:
+            room = 65536
+            if cut is not None and not cut["done"]:
+                room = min(room, cut["after"] - sent)
+                if room == 0:
+                    cut["done"] = True
+                    break
+            data = source.recv(room)
+            if not data:
+                break
+            sink.sendall(data)
+            sent += len(data)
+    for end in (source, sink):
+        with contextlib.suppress(OSError):
+            end.shutdown(socket.SHUT_RDWR)
+
+
+def _answer_connect(client, connects):
+    """Reads a CONNECT request's head and opens the tunnel, as a proxy does."""
+    head = b""
+    while b"\r\n\r\n" not in head:
+        data = client.recv(4096)
+        if not data:
+            raise OSError("the client left before its request ended")
+        head += data
+    connects.append(head.split(b"\r\n", 1)[0].decode("latin-1"))
+    client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+
+
+@contextlib.contextmanager
+def relay(target_port, cut_after=None, end_tunnels=False):
+    """A TCP relay from a free loopback port to target_port. With cut_after, the first
+    connection that brings more than cut_after bytes from the target is cut there.
+    With end_tunnels it plays an intercepting proxy: it opens every CONNECT tunnel
+    itself and relays what comes through it to target_port. Yields (port, CONNECT lines)."""
+    listener = socket.create_server(("127.0.0.1", 0))
+    sockets, connects = [listener], []
+    cut = None if cut_after is None else {"after": cut_after, "done": False}
+
+    def serve(client):
+        with contextlib.suppress(OSError):
+            if end_tunnels:
+                _answer_connect(client, connects)
+            server = socket.create_connection(("127.0.0.1", target_port))
+            sockets.append(server)
+            threading.Thread(target=_pipe, args=(client, server), daemon=True).start()
+            _pipe(server, client, cut)
+
+    def accept():
+        with contextlib.suppress(OSError):
+            while True:
+                client, _ = listener.accept()
+                sockets.append(client)
+                threading.Thread(target=serve, args=(client,), daemon=True).start()
+
+    thread = threading.Thread(target=accept, daemon=True)
+    thread.start()
+    try:
+        yield listener.getsockname()[1], connects
+    finally:
+        with contextlib.suppress(OSError):
+            listener.shutdown(socket.SHUT_RDWR)
+        for end in sockets:
+            end.close()
+        thread.join()
+
+
+def connection_settings(proxy="", bypass="", pac_url="", auto_detect=False):
+    """The DefaultConnectionSettings value that Internet Options write and Wine reads:
+    a 0x46 header, a counter, flags (1 direct, 2 proxy, 4 PAC URL, 8 auto-detect),
+    the proxy, bypass and PAC URL each with its length, then 32 zero bytes."""
+    flags = 1 | (2 if proxy else 0) | (4 if pac_url else 0) | (8 if auto_detect else 0)
+
+    def text(value):
+        data = value.encode("ascii")
+        return struct.pack("<I", len(data)) + data
+
+    return struct.pack("<III", 0x46, 1, flags) + text(proxy) + text(bypass) + text(pac_url) + bytes(32)
+
+
+def set_user_proxy_settings(wine_run, env, settings=None):
+    """Writes the user's proxy settings (connection_settings' bytes) into the Wine prefix;
+    None removes them, which leaves Wine's default: automatic detection alone."""
+    if settings is None:
+        command = ["reg", "delete", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings", "/f"]
+    else:
+        command = ["reg", "add", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                   "/d", settings.hex(), "/f"]
+    # Deleting what is not there fails, which is fine.
+    result = subprocess.run([str(wine_run), *command], env=env, timeout=60, **QUIET)
+    assert settings is None or result.returncode == 0, "wine reg add failed"
