@@ -7,6 +7,7 @@
 #include "download/partial_file.h"
 #include "install/installation.h"
 #include "install/self_update.h"
+#include "net/route_decision.h"
 #include "ui/main_window.h"
 #include "ui/single_copy.h"
 #include "update/update_check.h"
@@ -78,7 +79,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     recoverInterruptedInstallation();
     removeReplacedUpdater();
-    if (!checkForUpdate()) {
+    NetworkRoute route = decideNetworkRoute();
+    if (!checkForUpdate(route)) {
         MessageBoxW(window, kServerFailureText, kServerFailureCaption, MB_ICONERROR | MB_OK);
         ExitProcess(0);
     }

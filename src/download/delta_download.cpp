@@ -68,7 +68,7 @@ struct RangeAnswer {
 };
 
 RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange) {
-    if (!sendPinnedRequest(path, Timeouts::Download, exchange, headers)) {
+    if (!sendPinnedRequest(path, NetworkRoute{}, exchange, headers)) {
         return {RebuildOutcome::Interrupted, std::nullopt};
     }
     if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PARTIAL_CONTENT) {

@@ -62,7 +62,7 @@ bool downloadAttempt(Download& download) {
     }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     PinnedExchange exchange;
-    if (!sendPinnedRequest(download.requestPath, Timeouts::Download, exchange, headers) ||
+    if (!sendPinnedRequest(download.requestPath, NetworkRoute{}, exchange, headers) ||
         !prepareForAnswer(download, exchange.request.get())) {
         return false;
     }

@@ -1,15 +1,85 @@
 #include "net/connection.h"
 
+#include "net/proxy_authentication.h"
 #include "net/session_protocols.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr DWORD kDownloadResolveTimeoutMs = 5000;
-constexpr DWORD kDownloadConnectTimeoutMs = 5000;
-constexpr DWORD kDownloadSendTimeoutMs = 30000;
-constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+// The check and the download alike: a server that accepts no connection is
+// given up after seconds, not the platform's minute or more, so the start
+// shows its box while the user still waits for it.
+constexpr int kResolveTimeoutMs = 5000;
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kSendTimeoutMs = 30000;
+constexpr int kReceiveTimeoutMs = 30000;
+
+HINTERNET openSession(const NetworkRoute& route) {
+    switch (route.kind) {
+        case RouteKind::Proxy:
+            return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy.c_str(),
+                               WINHTTP_NO_PROXY_BYPASS, 0);
+        case RouteKind::Direct:
+            return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0);
+        case RouteKind::MachineDefault:
+            break;
+    }
+    return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                       WINHTTP_NO_PROXY_BYPASS, 0);
+}
+
+bool hasServerCertificate(HINTERNET request) {
+    PCCERT_CONTEXT rawCertificate = nullptr;
+    DWORD size = sizeof(rawCertificate);
+    const bool found = WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &rawCertificate, &size);
+    const OwnedCertificate certificate(found ? rawCertificate : nullptr);
+    return certificate != nullptr;
+}
+
+// Only a 407 that came before any TLS is the proxy's: inside the tunnel
+// whoever answers must first pass the pin, and never sees the user's logon.
+ProxyAuthentication proxyLogon(HINTERNET request, bool answeredBefore) {
+    if (queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ ||
+        hasServerCertificate(request)) {
+        return {};
+    }
+    DWORD offered = 0;
+    DWORD first = 0;
+    DWORD target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &offered, &first, &target)) {
+        return {};
+    }
+    return decideProxyAuthentication(offered, target, answeredBefore);
+}
+
+// WinHTTP answers with the logged-on user's own logon: no name and no
+// password pass through the updater.
+bool answerWithLogon(HINTERNET request, DWORD scheme) {
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    return WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
+           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr);
+}
+
+// Sends and receives the headers. A proxy that refuses the tunnel (407) and
+// takes NTLM or Negotiate is answered once; otherwise its 407 is the answer.
+bool exchangeHeaders(HINTERNET request, const std::wstring& extraHeaders) {
+    const bool withHeaders = !extraHeaders.empty();
+    bool answeredProxy = false;
+    for (;;) {
+        if (!WinHttpSendRequest(request, withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+            !WinHttpReceiveResponse(request, nullptr)) {
+            return false;
+        }
+        const ProxyAuthentication logon = proxyLogon(request, answeredProxy);
+        if (!logon.answer || !answerWithLogon(request, logon.scheme)) {
+            return true;
+        }
+        answeredProxy = true;
+    }
+}
 
 }  // namespace
 
@@ -56,18 +126,15 @@ std::wstring queryTextHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
+bool sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, PinnedExchange& exchange,
                        const std::wstring& extraHeaders) {
-    exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    exchange.session.reset(openSession(route));
     if (!exchange.session) {
         return false;
     }
     exchange.protocols = requestSecureProtocols(exchange.session.get());
-    if (timeouts == Timeouts::Download) {
-        WinHttpSetTimeouts(exchange.session.get(), kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs,
-                           kDownloadSendTimeoutMs, kDownloadReceiveTimeoutMs);
-    }
+    WinHttpSetTimeouts(exchange.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                       kReceiveTimeoutMs);
     exchange.connection.reset(
         WinHttpConnect(exchange.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
     if (!exchange.connection) {
@@ -90,10 +157,5 @@ bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchan
                           sizeof(disabledFeatures))) {
         return false;
     }
-    const bool withHeaders = !extraHeaders.empty();
-    return WinHttpSendRequest(exchange.request.get(),
-                              withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
-                              withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-           WinHttpReceiveResponse(exchange.request.get(), nullptr) &&
-           verifyServerKeyPin(exchange.request.get());
+    return exchangeHeaders(exchange.request.get(), extraHeaders) && verifyServerKeyPin(exchange.request.get());
 }

@@ -2,6 +2,7 @@
 
 #include "common/owned_handles.h"
 #include "net/deployment.h"
+#include "net/network_route.h"
 #include "net/secure_protocols.h"
 
 #include <string>
@@ -26,16 +27,14 @@ struct PinnedExchange {
     SecureProtocols protocols = SecureProtocols::SystemDefault;
 };
 
-// The package download bounds every step; the check keeps the platform's
-// default time-outs.
-enum class Timeouts { PlatformDefault, Download };
-
-// Sends a GET for the path to the update server and receives the response
-// headers, never following a redirect. True only when the server's key
-// matches a pin, so that no header or body byte of any other server is ever
-// looked at. Extra headers are CRLF-separated lines ("Range: ..."); the
-// check sends none.
-bool sendPinnedRequest(const std::wstring& path, Timeouts timeouts, PinnedExchange& exchange,
+// Sends a GET for the path to the update server along the run's route and
+// receives the response headers, never following a redirect, each step
+// bounded in time. True only when the server's key matches a pin, so that no
+// header or body byte of any other server is ever looked at; through a proxy
+// the pin is checked inside its tunnel, so a proxy that inspects TLS is
+// refused as any other key is. Extra headers are CRLF-separated lines
+// ("Range: ..."); the check sends none.
+bool sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, PinnedExchange& exchange,
                        const std::wstring& extraHeaders = {});
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.

@@ -2,6 +2,7 @@
 
 #include "net/connection.h"
 #include "net/request_path.h"
+#include "net/route_decision.h"
 
 #include <optional>
 
@@ -40,12 +41,30 @@ std::optional<std::string> readWholeBody(HINTERNET request) {
     return body;
 }
 
+bool sendCheckRequest(const std::wstring& path, NetworkRoute& route, PinnedExchange& exchange) {
+    if (sendPinnedRequest(path, route, exchange)) {
+        return true;
+    }
+    if (!shouldDiscoverProxy(route, GetLastError())) {
+        return false;
+    }
+    exchange.request.reset();
+    exchange.connection.reset();
+    exchange.session.reset();
+    const std::optional<NetworkRoute> discovered = discoverProxyRoute();
+    if (!discovered) {
+        return false;
+    }
+    route = *discovered;
+    return sendPinnedRequest(path, route, exchange);
+}
+
 }  // namespace
 
-bool fetchManifestText(std::wstring installedVersion, std::wstring& body) {
+bool fetchManifestText(std::wstring installedVersion, NetworkRoute& route, std::wstring& body) {
     body.clear();
     PinnedExchange exchange;
-    if (!sendPinnedRequest(checkRequestPath(installedVersion), Timeouts::PlatformDefault, exchange)) {
+    if (!sendCheckRequest(checkRequestPath(installedVersion), route, exchange)) {
         return false;
     }
     if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kHttpStatusOk) {

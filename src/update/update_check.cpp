@@ -13,7 +13,7 @@
 
 UpdateRecord updateRecord;
 
-bool checkForUpdate() {
+bool checkForUpdate(NetworkRoute& route) {
     InstalledVersion installed = readInstalledVersion();
     if (installed.unreadable) {
         MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
@@ -21,7 +21,7 @@ bool checkForUpdate() {
     updateRecord.installedVersion = normalizedInstalledVersion(std::move(installed.text));
 
     std::wstring body;
-    if (!fetchManifestText(updateRecord.installedVersion, body)) {
+    if (!fetchManifestText(updateRecord.installedVersion, route, body)) {
         return false;
     }
     ManifestRecord manifest = readManifest(body);

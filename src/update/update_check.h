@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/network_route.h"
+
 #include <string>
 
 // Option words recognised on the command line. No option changes what this
@@ -27,8 +29,9 @@ struct UpdateRecord {
 
 extern UpdateRecord updateRecord;
 
-// Reads the installed version, asks the update server and fills the record.
+// Reads the installed version, asks the update server along the run's route
+// (which WPAD may change, see fetchManifestText) and fills the record.
 // An installed application whose version cannot be read is reported with an
 // error box, and the server is then asked as for an absent one. False when
 // the server could not be asked or gave no usable answer.
-bool checkForUpdate();
+bool checkForUpdate(NetworkRoute& route);

@@ -98,7 +98,7 @@ double updaterDownload(BenchRun& run) {
 double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
-    if (!sendPinnedRequest(path, Timeouts::Download, exchange)) {
+    if (!sendPinnedRequest(path, NetworkRoute{}, exchange)) {
         return -1;
     }
     const OwnedFileHandle file(
