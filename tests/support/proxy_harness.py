@@ -6,6 +6,8 @@ Only squid can resolve PROXY_HOST, the host the proxy test updater asks for.
 """
 
 import contextlib
+import functools
+import http.server
 import shutil
 import signal
 import socket
@@ -53,6 +55,11 @@ class Squid:
     def __init__(self, folder, ports):
         self.folder = folder
         self.ports = ports
+        self.seen = 0
+
+    def forget(self):
+        """Leaves what squid has logged so far out of log()."""
+        self.seen += len(self.log())
 
     def address(self, name="open"):
         return f"127.0.0.1:{self.ports[name]}"
@@ -61,7 +68,7 @@ class Squid:
         """(result, method, url) of each request squid has finished, a tunnel once it has closed."""
         path = self.folder / "access.log"
         lines = path.read_text(errors="replace").splitlines() if path.exists() else []
-        return [(fields[3], fields[5], fields[6]) for fields in map(str.split, lines) if len(fields) > 6]
+        return [(fields[3], fields[5], fields[6]) for fields in map(str.split, lines) if len(fields) > 6][self.seen:]
 
     def wait_for_log(self, count, timeout=30):
         return wait_until(lambda: len(self.log()) >= count and self.log(), timeout, what=f"{count} squid log line(s)")
@@ -197,3 +204,65 @@ def set_user_proxy_settings(wine_run, env, settings=None):
     # Deleting what is not there fails, which is fine.
     result = subprocess.run([str(wine_run), *command], env=env, timeout=60, **QUIET)
     assert settings is None or result.returncode == 0, "wine reg add failed"
+
+
+@contextlib.contextmanager
+def web_folder(folder, port=0):
+    """Plain HTTP on loopback serving the files of folder (a PAC script, wpad.dat).
+    Yields (port, paths asked)."""
+    asked = []
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, format, *args):
+            asked.append(self.path)
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(Handler, directory=str(folder)))
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield server.server_address[1], asked
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join()
+
+
+def _dns_answer(query, names):
+    """The answer to one DNS query: the IPv4 address of a name in names, no address of
+    another type for it, and "no such name" for any other name."""
+    end = query.index(b"\0", 12)
+    labels, position = [], 12
+    while position < end:
+        labels.append(query[position + 1:position + 1 + query[position]].decode("ascii", "replace").lower())
+        position += 1 + query[position]
+    question = query[12:end + 5]
+    kind = struct.unpack(">H", query[end + 1:end + 3])[0]
+    address = names.get(".".join(labels))
+    header = struct.pack(">HHHHHH", struct.unpack(">H", query[:2])[0], 0x8180 if address else 0x8183, 1,
+                         1 if address and kind == 1 else 0, 0, 0)
+    record = b"\xc0\x0c" + struct.pack(">HHIH", 1, 1, 60, 4) + socket.inet_aton(address) if address else b""
+    return header + question + (record if kind == 1 else b"")
+
+
+@contextlib.contextmanager
+def dns_server(names):
+    """A DNS server on 127.0.0.1:53 that knows only names (name -> IPv4 address)."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    listener.bind(("127.0.0.1", 53))
+    listener.settimeout(0.2)
+    stopping = threading.Event()
+
+    def serve():
+        while not stopping.is_set():
+            with contextlib.suppress(OSError, ValueError, IndexError, struct.error):
+                query, peer = listener.recvfrom(512)
+                listener.sendto(_dns_answer(query, names), peer)
+
+    thread = threading.Thread(target=serve, daemon=True)
+    thread.start()
+    try:
+        yield
+    finally:
+        stopping.set()
+        thread.join()
+        listener.close()
