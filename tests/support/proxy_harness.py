@@ -22,7 +22,9 @@ from harness import QUIET, free_port, wait_until
 PROXY_HOST = "updates.nirva.test"
 SQUID = "/usr/sbin/squid"
 BASIC_HELPER = "/usr/lib/squid/basic_fake_auth"
-CONNECTIONS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+CONNECTIONS = r"Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+USER_SETTINGS = ("HKCU\\" + CONNECTIONS, "DefaultConnectionSettings")
+MACHINE_SETTINGS = ("HKLM\\" + CONNECTIONS, "WinHttpSettings")
 
 # "open" tunnels for anyone; "basic" wants Basic credentials first (any would do,
 # the updater has none to give).
@@ -181,29 +183,37 @@ def relay(target_port, cut_after=None, end_tunnels=False):
 
 
 def connection_settings(proxy="", bypass="", pac_url="", auto_detect=False):
-    """The DefaultConnectionSettings value that Internet Options write and Wine reads:
-    a 0x46 header, a counter, flags (1 direct, 2 proxy, 4 PAC URL, 8 auto-detect),
-    the proxy, bypass and PAC URL each with its length, then 32 zero bytes."""
+    """The user's settings as Internet Options write them and Wine reads them: a 0x46
+    header, a counter, flags (1 direct, 2 proxy, 4 PAC URL, 8 auto-detect), the proxy,
+    bypass and PAC URL each with its length, then 32 zero bytes."""
     flags = 1 | (2 if proxy else 0) | (4 if pac_url else 0) | (8 if auto_detect else 0)
-
-    def text(value):
-        data = value.encode("ascii")
-        return struct.pack("<I", len(data)) + data
-
-    return struct.pack("<III", 0x46, 1, flags) + text(proxy) + text(bypass) + text(pac_url) + bytes(32)
+    data = struct.pack("<III", 0x46, 1, flags) + _counted(proxy) + _counted(bypass) + _counted(pac_url) + bytes(32)
+    return USER_SETTINGS, data
 
 
-def set_user_proxy_settings(wine_run, env, settings=None):
-    """Writes the user's proxy settings (connection_settings' bytes) into the Wine prefix;
-    None removes them, which leaves Wine's default: automatic detection alone."""
-    if settings is None:
-        command = ["reg", "delete", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings", "/f"]
+def machine_settings(proxy):
+    """The machine-wide WinHTTP setting as netsh writes it and Wine reads it: 0x18, 0,
+    flags (1 direct, 2 proxy), the proxy and the bypass list each with its length."""
+    return MACHINE_SETTINGS, struct.pack("<III", 0x18, 0, 3) + _counted(proxy) + _counted("")
+
+
+def _counted(text):
+    data = text.encode("ascii")
+    return struct.pack("<I", len(data)) + data
+
+
+def write_setting(wine_run, env, where, data=None):
+    """Writes a setting (where and data as connection_settings or machine_settings give
+    them) into the Wine prefix; without data removes it: without either, Wine detects
+    settings automatically and uses no proxy until it finds one."""
+    key, name = where
+    if data is None:
+        command = ["reg", "delete", key, "/v", name, "/f"]
     else:
-        command = ["reg", "add", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
-                   "/d", settings.hex(), "/f"]
+        command = ["reg", "add", key, "/v", name, "/t", "REG_BINARY", "/d", data.hex(), "/f"]
     # Deleting what is not there fails, which is fine.
     result = subprocess.run([str(wine_run), *command], env=env, timeout=60, **QUIET)
-    assert settings is None or result.returncode == 0, "wine reg add failed"
+    assert data is None or result.returncode == 0, "wine reg add failed"
 
 
 @contextlib.contextmanager
