@@ -16,8 +16,8 @@ scripts/install_deps.sh
 # A build tree of its own, on a port of its own, so it never meets a test run.
 build_dir=$PWD/build/bench
 cmake --preset test -B "$build_dir" -DNIRVA_TEST_PORT=47543 >/dev/null
-cmake --build "$build_dir" --target download_bench powershell_standin >/dev/null
-sh tests/support/prepare_wineprefix.sh "$build_dir/wine-run" "$build_dir/tests/support/powershell.exe" >/dev/null
+cmake --build "$build_dir" --target download_bench >/dev/null
+sh tests/support/prepare_wineprefix.sh "$build_dir/wine-run" >/dev/null
 
 cleanup() {
     WINEPREFIX="$build_dir/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true

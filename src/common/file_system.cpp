@@ -89,16 +89,6 @@ bool flushFileUntil(const wchar_t* path, ULONGLONG deadline) {
     });
 }
 
-bool flushTreeUntil(const std::wstring& directory, ULONGLONG deadline) {
-    return forEachEntry(directory, [deadline](const std::wstring& entry, DWORD attributes) {
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return true;
-        }
-        return attributes & FILE_ATTRIBUTE_DIRECTORY ? flushTreeUntil(entry, deadline)
-                                                     : flushFileUntil(entry.c_str(), deadline);
-    });
-}
-
 }  // namespace
 
 PathState pathState(const wchar_t* path) {
@@ -134,8 +124,4 @@ bool removeTree(const wchar_t* path) {
 
 bool flushFile(const wchar_t* path) {
     return flushFileUntil(path, busyDeadline());
-}
-
-bool flushTree(const wchar_t* path) {
-    return flushTreeUntil(path, busyDeadline());
 }

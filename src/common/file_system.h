@@ -38,5 +38,3 @@ bool removeTree(const wchar_t* path);
 // Writes the file's content through to the disk, so that a power cut after
 // this returns cannot leave it zero-filled.
 bool flushFile(const wchar_t* path);
-// The same for every file in a directory and its subdirectories.
-bool flushTree(const wchar_t* path);

@@ -1,9 +1,9 @@
 #include "download/delta_download.h"
 
+#include "archive/zip_directory.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/resume.h"
-#include "download/zip_directory.h"
 #include "net/connection.h"
 #include "net/request_path.h"
 

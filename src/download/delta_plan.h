@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/zip_directory.h"
+#include "archive/zip_directory.h"
 
 #include <cstdint>
 #include <vector>

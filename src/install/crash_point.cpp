@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <iterator>
 
 namespace {
@@ -20,6 +21,14 @@ void crashPointReached(CrashStep step) {
     const DWORD length = GetEnvironmentVariableW(L"NIRVA_CRASH_AT", wanted, std::size(wanted));
     if (length > 0 && length < std::size(wanted) && lstrcmpW(wanted, kStepNames[static_cast<int>(step)]) == 0) {
         TerminateProcess(GetCurrentProcess(), kCrashExitCode);
+    }
+}
+
+void pauseUnpackingForTests() {
+    wchar_t delay[16];
+    const DWORD length = GetEnvironmentVariableW(L"NIRVA_UNPACK_DELAY_MS", delay, std::size(delay));
+    if (length > 0 && length < std::size(delay)) {
+        Sleep(static_cast<DWORD>(std::wcstoul(delay, nullptr, 10)));
     }
 }
 

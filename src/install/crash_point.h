@@ -9,6 +9,10 @@ enum class CrashStep { ApplicationStopped, LeftoversRemoved, ApplicationMovedAsi
 #ifdef NIRVA_CRASH_POINTS
 // Ends the process at once when NIRVA_CRASH_AT names the step.
 void crashPointReached(CrashStep step);
+// Half-way through unpacking, waits NIRVA_UNPACK_DELAY_MS milliseconds, so
+// that a test has time to act while the installation runs.
+void pauseUnpackingForTests();
 #else
 inline void crashPointReached(CrashStep) {}
+inline void pauseUnpackingForTests() {}
 #endif

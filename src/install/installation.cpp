@@ -5,7 +5,6 @@
 #include "common/file_system.h"
 #include "common/layout.h"
 #include "install/crash_point.h"
-#include "install/extraction.h"
 #include "install/stop_application.h"
 
 namespace {
@@ -44,21 +43,24 @@ bool stagedReleaseIs(const std::wstring& releaseVersion) {
     return stagedVersion && parseVersion(*stagedVersion).parts == parseVersion(releaseVersion).parts;
 }
 
-InstallResult putStagedReleaseInPlace(const std::wstring& releaseVersion) {
-    if (!extractArchive(kPackageFile, kStagingDirectory)) {
-        return InstallResult::ExtractionFailed;
+Failure failedAt(FailureStep step, FailureKind kind, DWORD error) {
+    return {step, kind, 0, error};
+}
+
+// Every file is on the disk once unpacked: the unpacking flushes each.
+Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const UnpackProgress& progress) {
+    if (const Failure failure = unpackPackage(kPackageFile, kStagingDirectory, FileFlush::Flushed, progress)) {
+        return failure;
     }
-    // NTFS journals the rename but not the files' contents: without the
-    // flush a power cut soon after could leave a zero-filled application.
-    if (!stagedReleaseIs(releaseVersion) || !flushTree(kStagingDirectory)) {
-        return InstallResult::InstallationFailed;
+    if (!stagedReleaseIs(releaseVersion)) {
+        return failedAt(FailureStep::CheckPackage, FailureKind::WrongRelease, 0);
     }
     crashPointReached(CrashStep::Extracted);
     if (!movePath(kStagingDirectory, kApplicationDirectory)) {
-        return InstallResult::InstallationFailed;
+        return failedAt(FailureStep::Swap, FailureKind::Disk, GetLastError());
     }
     crashPointReached(CrashStep::Swapped);
-    return InstallResult::Installed;
+    return {};
 }
 
 }  // namespace
@@ -83,12 +85,14 @@ void recoverInterruptedInstallation() {
     }
 }
 
-InstallResult installPackage(const std::wstring& releaseVersion) {
+Failure installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress) {
     // Windows will not move a directory whose files are in use.
-    stopRunningApplication();
+    if (const Failure failure = stopRunningApplication()) {
+        return failure;
+    }
     crashPointReached(CrashStep::ApplicationStopped);
     if (!removeLeftovers()) {
-        return InstallResult::InstallationFailed;
+        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
     }
     crashPointReached(CrashStep::LeftoversRemoved);
     // Without an application directory (a first installation, or one whose
@@ -96,15 +100,15 @@ InstallResult installPackage(const std::wstring& releaseVersion) {
     // only good copy left, so it stays.
     const bool hadApplication = pathExists(kApplicationDirectory);
     if (hadApplication && !movePath(kApplicationDirectory, kBackupDirectory)) {
-        return InstallResult::InstallationFailed;
+        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
     }
     crashPointReached(CrashStep::ApplicationMovedAside);
-    const InstallResult result = putStagedReleaseInPlace(releaseVersion);
-    if (result != InstallResult::Installed) {
+    const Failure failure = putStagedReleaseInPlace(releaseVersion, progress);
+    if (failure) {
         discardDirectory(kStagingDirectory);
         if (hadApplication) {
             movePath(kBackupDirectory, kApplicationDirectory);
         }
     }
-    return result;
+    return failure;
 }

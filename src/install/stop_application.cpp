@@ -18,12 +18,18 @@ bool isApplicationProcess(HANDLE process, const std::wstring& applicationPath) {
            imagePathNamesApplication(std::wstring(imagePath, length), applicationPath);
 }
 
-BOOL CALLBACK closeIfApplicationWindow(HWND window, LPARAM applicationPath) {
+struct WindowSearch {
+    const std::wstring& applicationPath;
+    bool closeAsked = false;
+};
+
+BOOL CALLBACK closeIfApplicationWindow(HWND window, LPARAM searchPointer) {
+    auto& search = *reinterpret_cast<WindowSearch*>(searchPointer);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     const OwnedKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (process && isApplicationProcess(process.get(), *reinterpret_cast<const std::wstring*>(applicationPath))) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
+    if (process && isApplicationProcess(process.get(), search.applicationPath)) {
+        search.closeAsked = PostMessageW(window, WM_CLOSE, 0, 0) || search.closeAsked;
     }
     return TRUE;
 }
@@ -31,14 +37,18 @@ BOOL CALLBACK closeIfApplicationWindow(HWND window, LPARAM applicationPath) {
 }  // namespace
 
 void closeApplicationWindows(const std::wstring& applicationPath) {
-    EnumWindows(closeIfApplicationWindow, reinterpret_cast<LPARAM>(&applicationPath));
-    Sleep(kCloseWaitMs);
+    WindowSearch search{applicationPath};
+    EnumWindows(closeIfApplicationWindow, reinterpret_cast<LPARAM>(&search));
+    // Nobody to wait for when no window was asked to close.
+    if (search.closeAsked) {
+        Sleep(kCloseWaitMs);
+    }
 }
 
-void terminateApplicationProcesses(const std::wstring& applicationPath) {
+bool terminateApplicationProcesses(const std::wstring& applicationPath) {
     const OwnedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
-        return;
+        return true;
     }
     const ULONGLONG deadline = GetTickCount64() + kTerminationWaitMs;
     PROCESSENTRY32W entry{};
@@ -51,15 +61,27 @@ void terminateApplicationProcesses(const std::wstring& applicationPath) {
         }
         const OwnedKernelHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
                                                     FALSE, entry.th32ProcessID));
-        if (process && isApplicationProcess(process.get(), applicationPath) && TerminateProcess(process.get(), 0)) {
-            const ULONGLONG now = GetTickCount64();
-            WaitForSingleObject(process.get(), static_cast<DWORD>(deadline - std::min(now, deadline)));
+        if (!process || !isApplicationProcess(process.get(), applicationPath)) {
+            continue;
+        }
+        // A copy that was ending anyway may refuse to be terminated: only
+        // one still running after the wait counts.
+        TerminateProcess(process.get(), 0);
+        const ULONGLONG now = GetTickCount64();
+        const DWORD waited = WaitForSingleObject(process.get(), static_cast<DWORD>(deadline - std::min(now, deadline)));
+        if (waited != WAIT_OBJECT_0) {
+            SetLastError(waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError());
+            return false;
         }
     }
+    return true;
 }
 
-void stopRunningApplication() {
+Failure stopRunningApplication() {
     const std::wstring applicationPath = fullPath(kApplicationExe);
     closeApplicationWindows(applicationPath);
-    terminateApplicationProcesses(applicationPath);
+    if (!terminateApplicationProcesses(applicationPath)) {
+        return {FailureStep::StopApplication, FailureKind::System, 0, GetLastError()};
+    }
+    return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/failure.h"
+
 #include <windows.h>
 
 #include <string>
@@ -15,13 +17,16 @@ inline constexpr DWORD kTerminationWaitMs = 5000;
 bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& applicationPath);
 
 // Posts WM_CLOSE to every top-level window of a running copy of this
-// office's application (given by its full path), then gives it kCloseWaitMs
-// to save and close.
+// office's application (given by its full path), then, when there was one,
+// gives it kCloseWaitMs to save and close.
 void closeApplicationWindows(const std::wstring& applicationPath);
 
 // Terminates every running copy of this office's application and waits,
-// up to kTerminationWaitMs in all, until they are gone.
-void terminateApplicationProcesses(const std::wstring& applicationPath);
+// up to kTerminationWaitMs in all, until they are gone. False, with
+// Windows's error, when one of them is still running after that.
+bool terminateApplicationProcesses(const std::wstring& applicationPath);
 
 // Both steps, in their order: first the polite request, then the hard stop.
-void stopRunningApplication();
+// A copy that is still running fails the step StopApplication: its files
+// would keep the application's folder from being moved.
+Failure stopRunningApplication();

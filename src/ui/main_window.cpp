@@ -151,7 +151,9 @@ void onUpdateDone(HWND window, LPARAM lParam) {
 void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
     const std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
     SendMessageW(uiHandles.progressBar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(wParam)), 0);
-    SetWindowTextW(uiHandles.statusEdit, text->c_str());
+    if (text) {
+        SetWindowTextW(uiHandles.statusEdit, text->c_str());
+    }
 }
 
 }  // namespace

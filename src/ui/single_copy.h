@@ -5,8 +5,8 @@
 #include <string>
 
 // One updater per office folder: two would share the package, the staging
-// folder and the backup, and one could remove what the other's PowerShell
-// is still writing.
+// folder and the backup, and one could remove what the other is still
+// unpacking.
 
 // The name of the office folder's lock, the same for every spelling of the
 // folder's full path that Windows takes for the same folder: a digest of the

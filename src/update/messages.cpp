@@ -36,3 +36,7 @@ bool postProgress(HWND window, const DownloadProgress& progress) {
     text.release();  // the window procedure owns and frees it now
     return true;
 }
+
+bool postInstallationProgress(HWND window, int percentage) {
+    return PostMessageW(window, WM_UPDATE_PROGRESS, static_cast<WPARAM>(percentage), 0) != FALSE;
+}

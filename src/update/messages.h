@@ -17,7 +17,8 @@ inline constexpr UINT WM_UPDATE_STATUS = WM_APP + 1;
 // points to the constant text of the failure box just shown.
 inline constexpr UINT WM_UPDATE_DONE = WM_APP + 2;
 // wParam is the percentage; lParam is a heap std::wstring owned by the
-// receiver from the moment the post succeeds.
+// receiver from the moment the post succeeds, or null when only the
+// progress bar moves (the unpacking's share, under the installing text).
 inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 3;
 
 // A full queue refuses a post, and a lost "failed" would leave a mandatory
@@ -29,3 +30,5 @@ bool postDone(HWND window, const wchar_t* constantFailureText);
 // Hands the progress text to the window with WM_UPDATE_PROGRESS. When the post
 // fails the text is freed here, so a closed window leaks nothing.
 bool postProgress(HWND window, const DownloadProgress& progress);
+// The bar alone; a lost post is made good by the next one.
+bool postInstallationProgress(HWND window, int percentage);

@@ -39,18 +39,15 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
         return kExitDownloadFailed;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
-    switch (installPackage(updateRecord.version)) {
-        case InstallResult::Installed:
-            replaceUpdaterFromRelease();
-            launchApplication(kApplicationExe, L"");
-            ExitProcess(0);
-        case InstallResult::ExtractionFailed:
-            reportInstallationFailure(window, kExtractionFailureText);
-            break;
-        case InstallResult::InstallationFailed:
-            reportInstallationFailure(window, kInstallationFailureText);
-            break;
+    const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
+    const Failure failure = installPackage(updateRecord.version, reportUnpacked);
+    if (!failure) {
+        replaceUpdaterFromRelease();
+        launchApplication(kApplicationExe, L"");
+        ExitProcess(0);
     }
+    reportInstallationFailure(
+        window, failure.step == FailureStep::Unpack ? kExtractionFailureText : kInstallationFailureText);
     return kExitInstallationFailed;
 }
 

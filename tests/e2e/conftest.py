@@ -3,7 +3,7 @@
 Each test gets an office folder (the folder a user starts the updater in),
 a TLS update server on the port the test build pins, and helpers to run the
 updater, read its windows through the probe and read what the fake
-application and the PowerShell stand-in recorded.
+application recorded.
 """
 
 import json
@@ -90,7 +90,6 @@ class Office:
         self.folder = root / "office"
         self.folder.mkdir()
         self.app_records = root / "app-records.jsonl"
-        self.powershell_records = root / "powershell-records.jsonl"
         self.display = display_name
         self.process = None
         self.dump_path = root / "windows.json"
@@ -99,7 +98,6 @@ class Office:
         values = {
             "DISPLAY": self.display,
             "NIRVA_FAKE_RECORD": str(self.app_records),
-            "NIRVA_POWERSHELL_RECORD": str(self.powershell_records),
         }
         return {**os.environ, **values, **(extra or {})}
 
@@ -184,9 +182,6 @@ class Office:
         """No start beyond the `earlier` ones, a moment after the updater has gone."""
         time.sleep(grace)
         assert len(self.starts()) == earlier
-
-    def powershell_runs(self):
-        return read_records(self.powershell_records)
 
 
 def screen_pixels(rect):

@@ -1,17 +1,12 @@
 #!/bin/sh
-# Creates the build's Wine prefix once and puts the PowerShell stand-in where
-# Windows keeps PowerShell, so extraction tests run a real extractor.
-# Usage: prepare_wineprefix.sh WINE_RUN POWERSHELL_STANDIN_EXE
+# Creates the build's Wine prefix once, before the tests share it.
+# Usage: prepare_wineprefix.sh WINE_RUN
 set -eu
 wine_run=$1
-standin=$2
 prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
 
 if [ ! -f "$prefix/system.reg" ]; then
     "$wine_run" wineboot --init
     WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w
 fi
-target="$prefix/drive_c/windows/system32/WindowsPowerShell/v1.0"
-mkdir -p "$target"
-cp "$standin" "$target/powershell.exe"
 echo "Wine prefix ready: $prefix"

@@ -10,13 +10,6 @@
 
 namespace support {
 
-// Runs a cleanup at scope end for resources that are not handles.
-template <class F>
-struct ScopeExit {
-    F cleanup;
-    ~ScopeExit() { cleanup(); }
-};
-
 std::string toUtf8(std::wstring_view text);
 
 // The text as a quoted, escaped JSON string in UTF-8.

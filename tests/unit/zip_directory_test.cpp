@@ -1,7 +1,7 @@
 // The central-directory reader against zips made by Python's zipfile and by
 // the release tool, some damaged on purpose (tests/vectors/zip/make_vectors.py).
+#include "archive/zip_directory.h"
 #include "download/delta_plan.h"
-#include "download/zip_directory.h"
 #include "vector_files.h"
 
 #include <gtest/gtest.h>

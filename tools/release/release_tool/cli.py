@@ -44,13 +44,14 @@ as it is never newer. nirva_acc.exe must carry a version resource whose
 ProductVersion is the same version (compared as the updater compares them),
 or clients would update forever or never.
 
-Entry names must be names Windows PowerShell extracts: no \\ : * ? " < > | or
+Entry names must be names the updater unpacks: no \\ : * ? " < > | or
 control characters, none ending in a dot or a space, no device name (CON,
-PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with any extension), no path inside
-the package longer than 200 characters, and no two names Windows takes for one.
-Letter case is folded as NTFS folds it, each character upper-cased on its own
-(s and ſ, i and ı, σ and ς, µ and μ are one name; ß and ss are two), and
-also lower-cased on its own.
+PRN, AUX, NUL, CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9, with any extension),
+no path inside the package longer than 200 characters, and no two names
+Windows takes for one. Letter case is folded character by character, to
+upper case as NTFS folds it and also to lower case (s and ſ, i and ı, σ and
+ς, µ and μ count as one name; ß and ss are two), so that no client can take
+two files for one.
 
 With --updater FILE, a new nirva_updater.exe goes into the package root, so
 that it lands as NIRVA\\nirva_updater.exe. Clients replace their updater with

@@ -55,12 +55,15 @@ def release_entries(folder: Path) -> list[str]:
     return entries
 
 
-# PowerShell's Expand-Archive refuses these, so a package holding one would
-# fail and be rolled back on every client.
+# The updater refuses these (tests/vectors/entry_names is the table both
+# follow), so a package holding one would fail and be rolled back on every
+# client. Windows opens a device name in any folder, with any extension and
+# spaces before it; it reads the superscript digits one to three as digits.
 UNFIT_CHARACTERS = re.compile(r'[\\:*?"<>|\x00-\x1f]')
-RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10))}
-# Windows PowerShell does not extract beyond the classic path length limit,
-# and the office folder's own path comes on top of the entry's.
+RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                  *(f"{port}{n}" for port in ("COM", "LPT") for n in (*"123456789", "\u00b9", "\u00b2", "\u00b3"))}
+# The classic path length limit, with the office folder's own path on top
+# of the entry's.
 MAX_ENTRY_PATH = 200
 
 
@@ -98,7 +101,7 @@ def entry_name_problems(entries: list[str]) -> list[str]:
                 problems.append(f'folder: {entry}: a name with \\ : * ? " < > | or a control character')
             elif name.endswith((".", " ")):
                 problems.append(f"folder: {entry}: a name ending in a dot or a space")
-            elif name.split(".")[0].upper() in RESERVED_NAMES:
+            elif name.split(".")[0].rstrip(" ").upper() in RESERVED_NAMES:
                 problems.append(f"folder: {entry}: {name} is a device name on Windows")
         if len(entry.rstrip("/")) > MAX_ENTRY_PATH:
             problems.append(f"folder: {entry}: longer than {MAX_ENTRY_PATH} characters inside the package")

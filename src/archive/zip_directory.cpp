@@ -1,4 +1,7 @@
-#include "download/zip_directory.h"
+#include "archive/zip_directory.h"
+
+#include "archive/little_endian.h"
+#include "archive/local_header.h"
 
 #include <algorithm>
 
@@ -11,18 +14,11 @@ constexpr std::uint64_t kEndRecordSize = 22;
 constexpr std::uint64_t kMaxCommentSize = 0xFFFF;
 constexpr std::uint64_t kZip64LocatorSize = 20;
 constexpr std::uint64_t kDirectoryEntrySize = 46;
-constexpr std::uint64_t kLocalHeaderSize = 30;
 constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040;
 constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64Marker16 = 0xFFFF;
 
-std::uint32_t little(std::span<const std::uint8_t> bytes, std::uint64_t position, int size) {
-    std::uint32_t value = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        value = (value << 8) | bytes[position + static_cast<std::uint64_t>(i)];
-    }
-    return value;
-}
+constexpr auto& little = littleEndian;
 
 struct EndRecord {
     std::uint64_t position = 0;  // in the tail
@@ -66,9 +62,11 @@ std::optional<std::vector<ZipEntry>> readEntries(std::span<const std::uint8_t> d
             little(directory, position, 4) != kDirectoryEntrySignature) {
             return std::nullopt;
         }
-        const auto flags = static_cast<std::uint16_t>(little(directory, position + 8, 2));
         ZipEntry entry;
+        entry.flags = static_cast<std::uint16_t>(little(directory, position + 8, 2));
         entry.method = static_cast<std::uint16_t>(little(directory, position + 10, 2));
+        entry.modifiedTime = static_cast<std::uint16_t>(little(directory, position + 12, 2));
+        entry.modifiedDate = static_cast<std::uint16_t>(little(directory, position + 14, 2));
         entry.crc32 = little(directory, position + 16, 4);
         entry.compressedSize = little(directory, position + 20, 4);
         entry.uncompressedSize = little(directory, position + 24, 4);
@@ -76,7 +74,7 @@ std::optional<std::vector<ZipEntry>> readEntries(std::span<const std::uint8_t> d
         const std::uint64_t next = position + kDirectoryEntrySize + nameLength + little(directory, position + 30, 2) +
                                    little(directory, position + 32, 2);
         entry.start = little(directory, position + 42, 4);
-        if ((flags & kEncryptedFlags) || little(directory, position + 34, 2) != 0 ||
+        if ((entry.flags & kEncryptedFlags) || little(directory, position + 34, 2) != 0 ||
             entry.compressedSize == kZip64Marker32 || entry.uncompressedSize == kZip64Marker32 ||
             entry.start == kZip64Marker32 || next > directory.size()) {
             return std::nullopt;

@@ -1,10 +1,11 @@
 #pragma once
 
 // The central directory of a zip archive, read from the archive's tail: what
-// a delta download needs to know of a package without reading all of it.
-// Only what the release tool writes is accepted (one disk, no zip64, no
-// encryption, entries laid out one after another); anything else is refused,
-// and the caller falls back to downloading the whole package.
+// a delta download needs to know of a package without reading all of it, and
+// the list the installation unpacks. Only what the release tool writes is
+// accepted (one disk, no zip64, no encryption, entries laid out one after
+// another); anything else is refused: the delta download then falls back to
+// the whole package, the installation refuses the package.
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,11 @@ struct ZipEntry {
     // central directory's.
     std::uint64_t start = 0;
     std::uint64_t end = 0;
+    // The general purpose flags (bit 11: the name is UTF-8) and the MS-DOS
+    // date and time of the file's last change.
+    std::uint16_t flags = 0;
+    std::uint16_t modifiedTime = 0;
+    std::uint16_t modifiedDate = 0;
 };
 
 struct ZipDirectory {
