@@ -84,6 +84,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         MessageBoxW(window, kServerFailureText, kServerFailureCaption, MB_ICONERROR | MB_OK);
         ExitProcess(0);
     }
+    updateRecord.route = route;
     const VersionNumber installed = parseVersion(updateRecord.installedVersion);
     const VersionNumber latest = parseVersion(updateRecord.version);
     updateRecord.updateAvailable = isNewerVersion(latest, installed);

@@ -67,8 +67,9 @@ struct RangeAnswer {
     std::optional<ContentRange> range;
 };
 
-RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange) {
-    if (!sendPinnedRequest(path, NetworkRoute{}, exchange, headers)) {
+RangeAnswer askForRange(const std::wstring& path, const NetworkRoute& route, const std::wstring& headers,
+                        PinnedExchange& exchange) {
+    if (!sendPinnedRequest(path, route, exchange, headers)) {
         return {RebuildOutcome::Interrupted, std::nullopt};
     }
     if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PARTIAL_CONTENT) {
@@ -103,12 +104,12 @@ struct OfferedTail {
 };
 
 // Fills the tail; Rebuilt stands for success here.
-RebuildOutcome fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
+RebuildOutcome fetchOfferedTail(const std::wstring& path, const NetworkRoute& route, OfferedTail& tail) {
     std::uint64_t asked = kPackageTailRequest;
     std::wstring headers = tailRequestHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
         PinnedExchange exchange;
-        const RangeAnswer answer = askForRange(path, headers, exchange);
+        const RangeAnswer answer = askForRange(path, route, headers, exchange);
         const std::optional<ContentRange>& range = answer.range;
         // The tail is kept in memory: never more of it than was asked for.
         if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
@@ -147,6 +148,7 @@ RebuildOutcome fetchOfferedTail(const std::wstring& path, OfferedTail& tail) {
 struct Rebuild {
     PartialFile& partial;
     const std::wstring& path;
+    const NetworkRoute& route;
     const std::wstring& validator;
     std::uint64_t fetched = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -182,7 +184,8 @@ RebuildOutcome fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     PinnedExchange exchange;
     const RangeAnswer answer =
-        askForRange(rebuild.path, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange);
+        askForRange(rebuild.path, rebuild.route, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator),
+                    exchange);
     const std::optional<ContentRange>& range = answer.range;
     if (!range || range->first != step.sourceOffset || range->last != last ||
         range->total != rebuild.partial.record.total) {
@@ -222,7 +225,7 @@ RebuildOutcome writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail
 
 RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath,
                                           PartialFile& partial, const Sha256Digest& digest,
-                                          const ProgressSink& reportProgress) {
+                                          const NetworkRoute& route, const ProgressSink& reportProgress) {
     OwnedFileHandle previous(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::optional<ZipDirectory> previousDirectory = previous ? readPreviousDirectory(previous.get()) : std::nullopt;
@@ -231,7 +234,7 @@ RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::ws
     }
     const std::wstring path = packageRequestPath(url);
     OfferedTail tail;
-    if (const RebuildOutcome fetched = fetchOfferedTail(path, tail); fetched != RebuildOutcome::Rebuilt) {
+    if (const RebuildOutcome fetched = fetchOfferedTail(path, route, tail); fetched != RebuildOutcome::Rebuilt) {
         return fetched;
     }
     const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory);
@@ -245,7 +248,7 @@ RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::ws
     if ((partial.kept == 0 || partial.record != record) && !restartPartial(partial, record)) {
         return RebuildOutcome::NotPossible;
     }
-    Rebuild rebuild{partial, path, tail.validator, 0, std::chrono::steady_clock::now(), reportProgress};
+    Rebuild rebuild{partial, path, route, tail.validator, 0, std::chrono::steady_clock::now(), reportProgress};
     const RebuildOutcome written = writeRebuild(rebuild, previous.get(), tail, steps);
     // What was written is the offered package's start, as far as it went:
     // the next attempt or start goes on from there, and the digest judges

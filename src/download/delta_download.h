@@ -25,4 +25,4 @@ enum class RebuildOutcome {
 // zip of the release tool's kind, or any other doubt.
 RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath,
                                           PartialFile& partial, const Sha256Digest& digest,
-                                          const ProgressSink& reportProgress);
+                                          const NetworkRoute& route, const ProgressSink& reportProgress);

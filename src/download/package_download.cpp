@@ -16,6 +16,7 @@ struct Download {
     std::wstring requestPath;
     std::wstring packagePath;
     const std::optional<Sha256Digest>& expectedDigest;
+    const NetworkRoute& route;
     const ProgressSink& reportProgress;
     PartialFile partial;
 };
@@ -62,7 +63,7 @@ bool downloadAttempt(Download& download) {
     }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     PinnedExchange exchange;
-    if (!sendPinnedRequest(download.requestPath, NetworkRoute{}, exchange, headers) ||
+    if (!sendPinnedRequest(download.requestPath, download.route, exchange, headers) ||
         !prepareForAnswer(download, exchange.request.get())) {
         return false;
     }
@@ -81,8 +82,9 @@ bool downloadAttempt(Download& download) {
 }  // namespace
 
 bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
-                     const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress) {
-    Download download{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, {}};
+                     const std::optional<Sha256Digest>& expectedDigest, const NetworkRoute& route,
+                     const ProgressSink& reportProgress) {
+    Download download{url, packageRequestPath(url), targetPath, expectedDigest, route, reportProgress, {}};
     PartialFile& partial = download.partial;
     // Only what changed since the previous package is fetched, when the
     // digest can prove the rebuilt file, for as long as the rebuild can go
@@ -96,7 +98,7 @@ bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
         const std::uint64_t keptBefore = partial.kept;
         if (rebuilding) {
             const RebuildOutcome outcome =
-                rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, reportProgress);
+                rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, route, reportProgress);
             if (outcome == RebuildOutcome::Rebuilt) {
                 return true;
             }

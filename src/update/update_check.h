@@ -24,6 +24,8 @@ struct UpdateRecord {
     bool mandatory = false;
     bool updateAvailable = false;
     bool forcedUpdate = false;
+    // How the check reached the server; the package goes the same way.
+    NetworkRoute route;
     CommandLineOptions options;
 };
 

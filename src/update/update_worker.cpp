@@ -34,7 +34,8 @@ DWORD WINAPI updateWorker(LPVOID mainWindow) {
     // the comparison would install whatever arrives. A signed release vouches
     // for its package only through the digest, so there it must be given.
     const bool digestUsable = digest || (updateRecord.sha256.empty() && kReleasePublicKeys.empty());
-    if (!digestUsable || !downloadPackage(updateRecord.url, kPackageFile, digest, reportProgress)) {
+    if (!digestUsable ||
+        !downloadPackage(updateRecord.url, kPackageFile, digest, updateRecord.route, reportProgress)) {
         postStatus(window, UpdatePhase::Ended, kDownloadFailedText);
         return kExitDownloadFailed;
     }
