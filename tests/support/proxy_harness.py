@@ -8,6 +8,7 @@ Only squid can resolve PROXY_HOST, the host the proxy test updater asks for.
 import contextlib
 import functools
 import http.server
+import os
 import shutil
 import signal
 import socket
@@ -17,6 +18,7 @@ import tempfile
 import threading
 from pathlib import Path
 
+import harness
 from harness import QUIET, free_port, wait_until
 
 PROXY_HOST = "updates.nirva.test"
@@ -276,3 +278,30 @@ def dns_server(names):
         stopping.set()
         thread.join()
         listener.close()
+
+
+# Runs the rest of the command line as on a computer of its own, named
+# office.nirva.test and asking the DNS server on 127.0.0.1 (the files that
+# say so are named by NIRVA_HOSTS and NIRVA_RESOLV).
+OFFICE_COMPUTER = ["unshare", "--mount", "--uts", "sh", "-c",
+                   'hostname office && mount --bind "$NIRVA_HOSTS" /etc/hosts && '
+                   'mount --bind "$NIRVA_RESOLV" /etc/resolv.conf && exec "$@"', "office-computer"]
+
+
+@contextlib.contextmanager
+def office_computer(folder):
+    """The environment of a command run with OFFICE_COMPUTER, its files in folder. Wine
+    takes the computer's DNS domain when its wineserver starts: the command gets a Wine
+    prefix of its own (a copy of the tests' one), whose wineserver starts there."""
+    (folder / "hosts").write_text("127.0.0.1 localhost\n127.0.0.1 office.nirva.test office\n")
+    (folder / "resolv.conf").write_text("nameserver 127.0.0.1\n")
+    source, prefix = Path(os.environ.get("NIRVA_WINEPREFIX", harness.WINEPREFIX)), folder / "wineprefix"
+    # The registry is copied; drive_c, which Wine only reads, is linked.
+    shutil.copytree(source, prefix, symlinks=True, ignore=lambda at, _: ["drive_c"] if Path(at) == source else [])
+    shutil.copytree(source / "drive_c", prefix / "drive_c", symlinks=True, copy_function=os.link)
+    try:
+        yield {"NIRVA_WINEPREFIX": str(prefix), "NIRVA_HOSTS": str(folder / "hosts"),
+               "NIRVA_RESOLV": str(folder / "resolv.conf")}
+    finally:
+        harness.stop_wine(prefix)
+        shutil.rmtree(prefix, ignore_errors=True)
