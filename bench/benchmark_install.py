@@ -47,7 +47,7 @@ def clean_start(target):
 def wine_unpack(package, flush=True):
     target = "unpacked-wine"
     clean_start(package.parent / target)
-    result = subprocess.run([str(harness.WINE_RUN), str(harness.SUPPORT_DIR / "flush_bench.exe"), package.name,
+    result = subprocess.run([str(harness.WINE_RUN), str(harness.BUILD_DIR / "bench" / "flush_bench.exe"), package.name,
                              target, *([] if flush else ["noflush"])], cwd=package.parent, capture_output=True,
                             text=True)
     match = re.search(r"unpack_s=([\d.]+)", result.stdout)

@@ -24,10 +24,10 @@ WINE_RUN = DEMO / "wine-run"
 OFFICE = DEMO / "office"
 SCREENSHOTS = DEMO / "screenshots"
 STARTS = DEMO / "app-starts.jsonl"
-DUMP = DEMO / "windows.json"
 VERSION = "2.0.0.0"
 PACKAGE_URL = f"https://updates.example/packages/{VERSION}/nirva.zip"
 FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
+PROBE = harness.WindowProbe(WINE_RUN)
 
 
 def step(title):
@@ -84,7 +84,7 @@ def screenshot(name, rect):
 def updater_window():
     """The progress position, and the rectangle that holds the updater's visible
     window and the message boxes over it; None while it shows no window."""
-    shown = [w for w in harness.windows(DUMP, WINE_RUN) or [] if w["visible"]]
+    shown = [w for w in PROBE.windows() if w["visible"]]
     main = next((w for w in shown if w["class"] == "NIRVAUpdater"), None)
     if main is None:
         return None
@@ -116,7 +116,7 @@ def run_updater():
         sys.exit(f"demo: the updater ended with exit code {status}")
     print("the updater ended with exit code 0")
     harness.wait_until(lambda: STARTS.exists() and STARTS.stat().st_size, what="the new application to start")
-    application = harness.wait_until(lambda: next((w for w in harness.windows(DUMP, WINE_RUN) or []
+    application = harness.wait_until(lambda: next((w for w in PROBE.windows()
                                                    if w["class"] == "NirvaFakeApp"), None),
                                      what="the new application's window")
     screenshot("2-finished.png", application["window_rect"])
@@ -135,6 +135,7 @@ def demo(stack):
 
     step(f"Wine prefix of the demo: {PREFIX}")
     stack.callback(harness.stop_wine, PREFIX)
+    stack.callback(PROBE.close)
     prepare_prefix()
 
     step(f"Publishing version {VERSION} with the release tool")

@@ -14,5 +14,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# Without a display of the caller's, a private Xvfb lives as long as the tests.
-python3 tests/support/harness.py display 1280x1024 ctest --preset test "$@"
+# Entries run side by side: they mostly wait for Wine, servers and timers.
+# Without a display of the caller's, a private Xvfb lives as long as the tests
+# (the end-to-end entries make their own, or share it when they take turns).
+python3 tests/support/harness.py display 1280x1024 ctest --preset test -j 6 "$@"

@@ -1,22 +1,20 @@
-#include "app/launcher.h"
+#include "app/installed_version.h"
 #include "app/version.h"
-#include "common/layout.h"
-#include "common/owned_handles.h"
 #include "common/system_libraries.h"
 #include "common/texts.h"
-#include "download/partial_file.h"
 #include "install/installation.h"
 #include "install/self_update.h"
 #include "net/route_decision.h"
 #include "ui/main_window.h"
+#include "ui/run_end.h"
 #include "ui/single_copy.h"
 #include "update/update_check.h"
 
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdlib>
+#include <utility>
 
 // The C++ runtime's default handler for a fatal error writes the exception's
 // demangled type to standard error, which a windowed program does not have;
@@ -29,31 +27,41 @@ void __verbose_terminate_handler() {
 
 namespace {
 
-CommandLineOptions scanCommandLineOptions() {
-    CommandLineOptions options;
-    int argumentCount = 0;
-    const OwnedLocalMemory arguments(CommandLineToArgvW(GetCommandLineW(), &argumentCount));
-    if (!arguments) {
-        return options;
+// The version the server is asked with. An installed application whose
+// version cannot be read is reported first, and then counts as absent.
+std::wstring installedVersionToAsk() {
+    InstalledVersion installed = readInstalledVersion();
+    if (installed.unreadable) {
+        MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
-    const auto* argumentVector = static_cast<LPWSTR*>(arguments.get());
-    for (int i = 1; i < argumentCount; ++i) {
-        if (lstrcmpiW(argumentVector[i], L"--silent") == 0) {
-            options.silent = true;
-        } else if (lstrcmpiW(argumentVector[i], L"--check-only") == 0) {
-            options.checkOnly = true;
-        }
-    }
-    return options;
+    return normalizedInstalledVersion(std::move(installed.text));
 }
 
+// Until the window is gone; its end decides the exit code.
 int runMessageLoop() {
-    MSG message;
+    MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return 0;
+    return static_cast<int>(message.wParam);
+}
+
+int offerUpdate(HINSTANCE instance, const CheckResult& check, int showCommand) {
+    InitCommonControls();
+    registerMainWindowClass(instance);
+    const HWND window = createMainWindow(instance, check);
+    if (window == nullptr) {
+        MessageBoxW(nullptr, kWindowFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
+        return kExitNoWindow;
+    }
+    markOfficeWindow(window);
+    if (check.offer->manifest.mandatory) {
+        startMandatoryUpdate(window);
+    } else {
+        ShowWindow(window, showCommand);
+    }
+    return runMessageLoop();
 }
 
 }  // namespace
@@ -61,45 +69,20 @@ int runMessageLoop() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Without them there is no window to show a failure in.
     if (!loadSystemLibraries()) {
-        return 1;
+        return kExitNoWindow;
     }
     if (!takeOfficeLock()) {
         bringOfficeWindowToFront();
-        return 0;
+        return kExitNormal;
     }
-    uiHandles.instance = instance;
-    InitCommonControls();
-    registerMainWindowClass(instance);
-    const HWND window = createMainWindow(instance);
-    if (window == nullptr) {
-        MessageBoxW(nullptr, kWindowFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
-        return 1;
-    }
-    markOfficeWindow(window);
-
     recoverInterruptedInstallation();
     removeReplacedUpdater();
-    NetworkRoute route = decideNetworkRoute();
-    if (!checkForUpdate(route)) {
-        MessageBoxW(window, kServerFailureText, kServerFailureCaption, MB_ICONERROR | MB_OK);
-        ExitProcess(0);
+    const CheckResult check = checkForUpdate(installedVersionToAsk(), decideNetworkRoute());
+    if (!check.offer) {
+        return endAfterServerFailure();
     }
-    updateRecord.route = route;
-    const VersionNumber installed = parseVersion(updateRecord.installedVersion);
-    const VersionNumber latest = parseVersion(updateRecord.version);
-    updateRecord.updateAvailable = isNewerVersion(latest, installed);
-    if (!updateRecord.updateAvailable) {
-        removePartialDownload(kPackageFile);
-        launchApplication(kApplicationExe, L"");
-        ExitProcess(0);
+    if (!check.offer->newer) {
+        return endWithNothingNewer();
     }
-
-    SetWindowTextW(uiHandles.notesEdit, updateRecord.notes.c_str());
-    if (updateRecord.forcedUpdate) {
-        startMandatoryUpdate(window);
-    } else {
-        ShowWindow(window, showCommand);
-    }
-    updateRecord.options = scanCommandLineOptions();
-    return runMessageLoop();
+    return offerUpdate(instance, check, showCommand);
 }

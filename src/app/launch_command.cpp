@@ -1,4 +1,4 @@
-#include "app/launcher.h"
+#include "app/launch_command.h"
 
 std::wstring applicationWorkingDirectory(const std::wstring& executablePath) {
     const size_t separator = executablePath.find_last_of(L"\\/");

@@ -1,5 +1,6 @@
 #include "app/launcher.h"
 
+#include "app/launch_command.h"
 #include "common/process.h"
 
 bool launchApplication(const std::wstring& executablePath, const std::wstring& arguments) {

@@ -37,3 +37,11 @@ std::optional<Sha256Digest> finishSha256(Sha256Hasher& hasher) {
     }
     return digest;
 }
+
+std::optional<Sha256Digest> sha256Of(std::string_view bytes) {
+    Sha256Hasher hasher;
+    if (!startSha256(hasher) || !addToSha256(hasher, bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    return finishSha256(hasher);
+}

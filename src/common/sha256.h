@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <string_view>
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
@@ -17,3 +18,6 @@ struct Sha256Hasher {
 bool startSha256(Sha256Hasher& hasher);
 bool addToSha256(Sha256Hasher& hasher, const void* bytes, size_t count);
 std::optional<Sha256Digest> finishSha256(Sha256Hasher& hasher);
+
+// The digest of bytes that are all at hand.
+std::optional<Sha256Digest> sha256Of(std::string_view bytes);

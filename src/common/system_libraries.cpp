@@ -9,7 +9,7 @@
 namespace {
 
 constexpr std::array kSystemLibraries = {L"version.dll", L"bcrypt.dll", L"crypt32.dll", L"winhttp.dll",
-                                         L"gdi32.dll",   L"user32.dll", L"comctl32.dll", L"shell32.dll"};
+                                         L"gdi32.dll",   L"user32.dll", L"comctl32.dll"};
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 

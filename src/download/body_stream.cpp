@@ -37,6 +37,8 @@ struct Pipeline {
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
     size_t filled = 0;
     bool writeFailed = false;
+    // Read by the reader only once the writer has ended.
+    DWORD writeError = 0;
 };
 
 // Waits until the condition holds under the lock; returns the failure flag.
@@ -104,6 +106,9 @@ DWORD WINAPI writePieces(LPVOID parameter) {
                                                     pipeline.partial.kept - keptBefore, elapsed));
         }
         const bool last = piece.last;
+        if (!written) {
+            pipeline.writeError = GetLastError();
+        }
         handOver(pipeline, false, !written);
         if (!written || last) {
             return 0;
@@ -113,15 +118,16 @@ DWORD WINAPI writePieces(LPVOID parameter) {
 
 }  // namespace
 
-bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress) {
+Failure streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress) {
     Pipeline pipeline{request, partial, std::chrono::steady_clock::now(), reportProgress, {}};
     for (Piece& piece : pipeline.pieces) {
         piece.bytes.resize(kPieceBytes);
     }
     const OwnedKernelHandle writer(CreateThread(nullptr, 0, writePieces, &pipeline, 0, nullptr));
     if (!writer) {
-        return false;
+        return {FailureStep::Download, FailureKind::System, 0, GetLastError()};
     }
+    DWORD readError = 0;
     bool readsSucceeded = true;
     for (size_t index = 0;; index = (index + 1) % kPieceCount) {
         if (waitFor(pipeline, [&pipeline] { return pipeline.filled < kPieceCount || pipeline.writeFailed; })) {
@@ -129,11 +135,18 @@ bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& rep
         }
         Piece& piece = pipeline.pieces[index];
         readsSucceeded = fillPiece(request, piece);
+        readError = readsSucceeded ? 0 : GetLastError();
         handOver(pipeline, true, false);
         if (piece.last) {
             break;
         }
     }
     WaitForSingleObject(writer.get(), INFINITE);
-    return readsSucceeded && !waitFor(pipeline, [] { return true; });
+    if (waitFor(pipeline, [] { return true; })) {
+        return {FailureStep::Download, FailureKind::Disk, 0, pipeline.writeError};
+    }
+    if (!readsSucceeded) {
+        return {FailureStep::Download, FailureKind::Unreachable, 0, readError};
+    }
+    return {};
 }

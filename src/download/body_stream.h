@@ -1,7 +1,8 @@
 #pragma once
 
-#include "download/package_download.h"
+#include "common/failure.h"
 #include "download/partial_file.h"
+#include "download/progress.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -9,7 +10,7 @@
 // Appends the response body to the partial file and reports the progress
 // after every piece written. The network is read on the calling thread while
 // a second thread writes and hashes the piece before, so that neither the
-// disk nor the digest holds up the connection. True when the body ended
-// without a failed read or write; whether it was whole is the caller's
+// disk nor the digest holds up the connection. No failure when the body
+// ended without a failed read or write; whether it was whole is the caller's
 // question.
-bool streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress);
+Failure streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress);

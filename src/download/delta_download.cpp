@@ -1,11 +1,11 @@
 #include "download/delta_download.h"
 
 #include "archive/zip_directory.h"
+#include "common/encoding.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/resume.h"
 #include "net/connection.h"
-#include "net/request_path.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +17,16 @@ constexpr std::uint64_t kCopyChunkBytes = 256 * 1024;
 constexpr DWORD kReadChunkBytes = 64 * 1024;
 
 using Bytes = std::vector<std::uint8_t>;
+
+// What a step of the rebuild leaves: nothing when it went well and the
+// rebuild goes on, else how the rebuild ends.
+using StepEnd = std::optional<RebuildResult>;
+
+RebuildResult interrupted(const Failure& why) {
+    return {RebuildOutcome::Interrupted, why};
+}
+
+constexpr RebuildResult kNotPossible{};
 
 bool readAt(HANDLE file, std::uint64_t offset, std::uint64_t length, Bytes& bytes) {
     bytes.resize(length);
@@ -59,24 +69,22 @@ std::optional<ZipDirectory> readPreviousDirectory(HANDLE file) {
     return std::nullopt;
 }
 
-// A request whose answer must be 206 with a well-formed Content-Range.
-// Broken when no answer came (the link dropped): worth another attempt.
-// Refused when the answer was another: the rebuild cannot go on.
+// A request whose answer must be 206 with a well-formed Content-Range. When
+// it is not, how the rebuild ends: interrupted when no answer came (the link
+// dropped), worth another attempt; not possible when the answer was another.
 struct RangeAnswer {
-    RebuildOutcome failure = RebuildOutcome::NotPossible;
+    RebuildResult end;
     std::optional<ContentRange> range;
 };
 
-RangeAnswer askForRange(const std::wstring& path, const NetworkRoute& route, const std::wstring& headers,
-                        PinnedExchange& exchange) {
-    if (!sendPinnedRequest(path, route, exchange, headers)) {
-        return {RebuildOutcome::Interrupted, std::nullopt};
+RangeAnswer askForRange(const DownloadJob& job, const std::wstring& headers, PinnedExchange& exchange) {
+    if (const Failure failure = sendPinnedRequest(job.requestPath, job.route, FailureStep::Download, exchange, headers)) {
+        return {interrupted(failure), std::nullopt};
     }
     if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PARTIAL_CONTENT) {
         return {};
     }
-    return {RebuildOutcome::NotPossible,
-            parseContentRange(queryTextHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE))};
+    return {kNotPossible, parseContentRange(queryTextHeader(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE))};
 }
 
 // Reads exactly `length` body bytes, handing each piece on as it arrives.
@@ -103,24 +111,23 @@ struct OfferedTail {
     std::wstring validator;
 };
 
-// Fills the tail; Rebuilt stands for success here.
-RebuildOutcome fetchOfferedTail(const std::wstring& path, const NetworkRoute& route, OfferedTail& tail) {
+StepEnd fetchOfferedTail(const DownloadJob& job, OfferedTail& tail) {
     std::uint64_t asked = kPackageTailRequest;
     std::wstring headers = tailRequestHeaders(asked);
     for (int requests = 0; requests < 2; ++requests) {
         PinnedExchange exchange;
-        const RangeAnswer answer = askForRange(path, route, headers, exchange);
+        const RangeAnswer answer = askForRange(job, headers, exchange);
         const std::optional<ContentRange>& range = answer.range;
         // The tail is kept in memory: never more of it than was asked for.
         if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
-            return answer.failure;
+            return answer.end;
         }
         const HINTERNET request = exchange.request.get();
         const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
                                                        queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
         // Without a validator the later ranges could come from another file.
         if (validator.empty() || (requests > 0 && validator != tail.validator)) {
-            return RebuildOutcome::NotPossible;
+            return kNotPossible;
         }
         tail.validator = validator;
         tail.bytes.clear();
@@ -128,135 +135,137 @@ RebuildOutcome fetchOfferedTail(const std::wstring& path, const NetworkRoute& ro
                 tail.bytes.insert(tail.bytes.end(), bytes, bytes + count);
                 return true;
             })) {
-            return RebuildOutcome::Interrupted;
+            return interrupted({FailureStep::Download, FailureKind::Unreachable, 0, GetLastError()});
         }
         ZipTailReading reading = readZipTail(tail.bytes, range->total);
         if (reading.directory) {
             tail.directory = std::move(*reading.directory);
-            return RebuildOutcome::Rebuilt;
+            return std::nullopt;
         }
         if (reading.neededTailLength <= tail.bytes.size() || reading.neededTailLength > kMaxPackageTail) {
-            return RebuildOutcome::NotPossible;
+            return kNotPossible;
         }
         asked = reading.neededTailLength;
         headers = rangeRequestHeaders(range->total - asked, range->total - 1, validator);
     }
-    return RebuildOutcome::NotPossible;
+    return kNotPossible;
 }
 
-// The new package as it goes into the partial file.
+// The new package as it goes into the job's partial file.
 struct Rebuild {
-    PartialFile& partial;
-    const std::wstring& path;
-    const NetworkRoute& route;
+    DownloadJob& job;
     const std::wstring& validator;
     std::uint64_t fetched = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    const ProgressSink& reportProgress;
 };
 
 // Copied bytes move the percentage; the speed stays the network's.
 bool placeCopied(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count) {
-    if (!appendToPartial(rebuild.partial, bytes, count)) {
+    PartialFile& partial = rebuild.job.partial;
+    if (!appendToPartial(partial, bytes, count)) {
         return false;
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - rebuild.start).count();
-    rebuild.reportProgress(
-        computeProgress(rebuild.partial.kept, rebuild.partial.record.total, rebuild.fetched, elapsed));
+    rebuild.job.reportProgress(computeProgress(partial.kept, partial.record.total, rebuild.fetched, elapsed));
     return true;
 }
 
-// Rebuilt stands for success in the steps below.
-RebuildOutcome copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
+StepEnd copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
     Bytes bytes;
     for (std::uint64_t done = 0; done < step.length; done += bytes.size()) {
         const std::uint64_t piece = std::min(step.length - done, kCopyChunkBytes);
         if (!readAt(previous, step.sourceOffset + done, piece, bytes) ||
             !placeCopied(rebuild, bytes.data(), static_cast<DWORD>(piece))) {
-            return RebuildOutcome::NotPossible;
+            return kNotPossible;
         }
     }
-    return RebuildOutcome::Rebuilt;
+    return std::nullopt;
 }
 
 // The run's bytes go through the download's own reading and writing.
-RebuildOutcome fetchRun(Rebuild& rebuild, const RebuildStep& step) {
+StepEnd fetchRun(Rebuild& rebuild, const RebuildStep& step) {
+    PartialFile& partial = rebuild.job.partial;
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     PinnedExchange exchange;
     const RangeAnswer answer =
-        askForRange(rebuild.path, rebuild.route, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator),
-                    exchange);
+        askForRange(rebuild.job, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange);
     const std::optional<ContentRange>& range = answer.range;
-    if (!range || range->first != step.sourceOffset || range->last != last ||
-        range->total != rebuild.partial.record.total) {
-        return answer.failure;
+    if (!range || range->first != step.sourceOffset || range->last != last || range->total != partial.record.total) {
+        return answer.end;
     }
-    const std::uint64_t keptBefore = rebuild.partial.kept;
-    const bool ended = streamBody(exchange.request.get(), rebuild.partial, rebuild.reportProgress);
-    rebuild.fetched += rebuild.partial.kept - keptBefore;
-    if (rebuild.partial.kept > last + 1) {
+    const std::uint64_t keptBefore = partial.kept;
+    const Failure streamed = streamBody(exchange.request.get(), partial, rebuild.job.reportProgress);
+    rebuild.fetched += partial.kept - keptBefore;
+    if (partial.kept > last + 1) {
         // More than was asked for: the file no longer holds the package's start.
-        discardPartial(rebuild.partial);
-        return RebuildOutcome::NotPossible;
+        discardPartial(partial);
+        return kNotPossible;
     }
-    return ended && rebuild.partial.kept == last + 1 ? RebuildOutcome::Rebuilt : RebuildOutcome::Interrupted;
+    if (streamed) {
+        return interrupted(streamed);
+    }
+    if (partial.kept != last + 1) {
+        return interrupted({FailureStep::Download, FailureKind::BadAnswer});
+    }
+    return std::nullopt;
 }
 
 // Writes what is missing after the kept bytes: the steps, then the central
 // directory and the end record as fetched.
-RebuildOutcome writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
-                            const std::vector<RebuildStep>& steps) {
-    for (const RebuildStep& step : stepsAfter(steps, rebuild.partial.kept)) {
-        const RebuildOutcome outcome = step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step);
-        if (outcome != RebuildOutcome::Rebuilt) {
-            return outcome;
+StepEnd writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
+                     const std::vector<RebuildStep>& steps) {
+    const PartialFile& partial = rebuild.job.partial;
+    for (const RebuildStep& step : stepsAfter(steps, partial.kept)) {
+        if (StepEnd end = step.fromOldPackage ? copyRun(rebuild, previous, step) : fetchRun(rebuild, step)) {
+            return end;
         }
     }
-    const std::uint64_t tailStart = rebuild.partial.record.total - tail.bytes.size();
-    const std::uint64_t from = std::max(rebuild.partial.kept, tail.directory.directoryStart) - tailStart;
+    const std::uint64_t tailStart = partial.record.total - tail.bytes.size();
+    const std::uint64_t from = std::max(partial.kept, tail.directory.directoryStart) - tailStart;
     if (from < tail.bytes.size() &&
         !placeCopied(rebuild, tail.bytes.data() + from, static_cast<DWORD>(tail.bytes.size() - from))) {
-        return RebuildOutcome::NotPossible;
+        return kNotPossible;
     }
-    return RebuildOutcome::Rebuilt;
+    return std::nullopt;
 }
 
 }  // namespace
 
-RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath,
-                                          PartialFile& partial, const Sha256Digest& digest,
-                                          const NetworkRoute& route, const ProgressSink& reportProgress) {
-    OwnedFileHandle previous(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
+    PartialFile& partial = job.partial;
+    OwnedFileHandle previous(CreateFileW(job.packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::optional<ZipDirectory> previousDirectory = previous ? readPreviousDirectory(previous.get()) : std::nullopt;
-    if (!previousDirectory || !partial.file) {
-        return RebuildOutcome::NotPossible;
+    if (!previousDirectory || !partial.file || !job.digest) {
+        return kNotPossible;
     }
-    const std::wstring path = packageRequestPath(url);
     OfferedTail tail;
-    if (const RebuildOutcome fetched = fetchOfferedTail(path, route, tail); fetched != RebuildOutcome::Rebuilt) {
-        return fetched;
+    if (StepEnd end = fetchOfferedTail(job, tail)) {
+        return *end;
     }
     const std::vector<RebuildStep> steps = planRebuild(*previousDirectory, tail.directory);
     // With nothing to copy, the whole package is the cheaper request.
     if (copiedBytes(steps) == 0) {
-        return RebuildOutcome::NotPossible;
+        return kNotPossible;
     }
     // Kept bytes are the offered file's start only when their record names
     // its length and validator; any others make way.
-    const PartialRecord record{url, digestText(digest), tail.directory.fileSize, tail.validator};
+    const PartialRecord record{job.url, digestText(job.digest), tail.directory.fileSize, tail.validator};
     if ((partial.kept == 0 || partial.record != record) && !restartPartial(partial, record)) {
-        return RebuildOutcome::NotPossible;
+        return kNotPossible;
     }
-    Rebuild rebuild{partial, path, route, tail.validator, 0, std::chrono::steady_clock::now(), reportProgress};
-    const RebuildOutcome written = writeRebuild(rebuild, previous.get(), tail, steps);
+    Rebuild rebuild{job, tail.validator};
+    const StepEnd written = writeRebuild(rebuild, previous.get(), tail, steps);
     // What was written is the offered package's start, as far as it went:
     // the next attempt or start goes on from there, and the digest judges
     // the whole.
     flushPartial(partial);
     previous.reset();
-    if (written != RebuildOutcome::Rebuilt) {
-        return written;
+    if (written) {
+        return *written;
     }
-    return finishPartial(partial, digest, packagePath) ? RebuildOutcome::Rebuilt : RebuildOutcome::NotPossible;
+    if (finishPartial(partial, job.digest, job.packagePath)) {
+        return kNotPossible;
+    }
+    return {RebuildOutcome::Rebuilt, {}};
 }

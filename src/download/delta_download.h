@@ -1,10 +1,7 @@
 #pragma once
 
-#include "common/sha256.h"
-#include "download/package_download.h"
-#include "download/partial_file.h"
-
-#include <string>
+#include "common/failure.h"
+#include "download/download_job.h"
 
 enum class RebuildOutcome {
     Rebuilt,      // the package is in place, its digest matched
@@ -12,17 +9,21 @@ enum class RebuildOutcome {
     NotPossible,  // no rebuild: the ordinary download takes over
 };
 
+struct RebuildResult {
+    RebuildOutcome outcome = RebuildOutcome::NotPossible;
+    // Why it was interrupted, for when no later attempt gets further.
+    Failure failure;
+};
+
 // Rebuilds the offered package from the previous one, which stays in the
 // office folder after every update, fetching with range requests only the
-// entries that changed, into the partial file in order from its first byte.
-// Bytes the partial file keeps of this very file (an attempt or run cut
-// short) are gone on from. The result must be byte for byte the published
-// package: it takes the package's place only when its digest matches. After
-// any other outcome the partial file holds nothing, or the package's start
-// as far as it got with the record of the offered file, which a later
-// rebuild or the ordinary download continues. Nothing is attempted on a
-// server that sends no ranges, a previous package that is missing or not a
-// zip of the release tool's kind, or any other doubt.
-RebuildOutcome rebuildFromPreviousPackage(const std::wstring& url, const std::wstring& packagePath,
-                                          PartialFile& partial, const Sha256Digest& digest,
-                                          const NetworkRoute& route, const ProgressSink& reportProgress);
+// entries that changed, into the job's partial file in order from its first
+// byte. The job must expect a digest. Bytes the partial file keeps of this
+// very file (an attempt or run cut short) are gone on from. The result must
+// be byte for byte the published package: it takes the package's place only
+// when its digest matches. After any other outcome the partial file holds
+// nothing, or the package's start as far as it got with the record of the
+// offered file, which a later rebuild or the ordinary download continues.
+// Nothing is attempted on a server that sends no ranges, a previous package
+// that is missing or not a zip of the release tool's kind, or any other doubt.
+RebuildResult rebuildFromPreviousPackage(DownloadJob& job);

@@ -2,6 +2,7 @@
 
 #include "download/body_stream.h"
 #include "download/delta_download.h"
+#include "download/download_job.h"
 #include "download/partial_file.h"
 #include "download/resume.h"
 #include "net/connection.h"
@@ -11,102 +12,115 @@ namespace {
 
 constexpr DWORD kPauseAfterFailedAttemptMs = 1000;
 
-struct Download {
-    std::wstring url;
-    std::wstring requestPath;
-    std::wstring packagePath;
-    const std::optional<Sha256Digest>& expectedDigest;
-    const NetworkRoute& route;
-    const ProgressSink& reportProgress;
-    PartialFile partial;
-};
+Failure downloadFailure(FailureKind kind, std::uint32_t httpStatus = 0, std::uint32_t systemError = 0) {
+    return {FailureStep::Download, kind, httpStatus, systemError};
+}
 
 // Makes the partial file hold the start of the body about to be read: the
 // kept bytes when the answer continues them, nothing when it is the whole
-// file. False when the answer brings no package bytes.
-bool prepareForAnswer(Download& download, HINTERNET request) {
-    PartialFile& partial = download.partial;
+// file. A failure when the answer brings no package bytes.
+Failure prepareForAnswer(DownloadJob& job, HINTERNET request) {
+    PartialFile& partial = job.partial;
     const DWORD status = queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE);
     const std::wstring validator = chooseValidator(queryTextHeader(request, WINHTTP_QUERY_ETAG),
                                                    queryTextHeader(request, WINHTTP_QUERY_LAST_MODIFIED));
     const std::wstring contentRange = queryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
     switch (judgeAnswer(status, partial.kept, partial.record, contentRange, validator)) {
         case AnswerUse::WholeFile:
-            return restartPartial(partial, PartialRecord{download.url, partial.record.sha256,
-                                                         queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH),
-                                                         validator});
+            if (!restartPartial(partial, PartialRecord{job.url, partial.record.sha256,
+                                                       queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH),
+                                                       validator})) {
+                return downloadFailure(FailureKind::Disk, 0, GetLastError());
+            }
+            return {};
         case AnswerUse::Continue:
-            return true;
+            return {};
         case AnswerUse::Discard:
             discardPartial(partial);
-            return false;
+            return downloadFailure(FailureKind::BadAnswer, status);
         case AnswerUse::Fail:
-            return false;
+            break;
     }
-    return false;
+    return downloadFailure(FailureKind::HttpStatus, status);
 }
 
-// One request for what is missing. True only when the package is complete,
-// verified and in place.
-bool downloadAttempt(Download& download) {
-    PartialFile& partial = download.partial;
+// One request for what is missing. No failure only when the package is
+// complete, verified and in place.
+Failure downloadAttempt(DownloadJob& job) {
+    PartialFile& partial = job.partial;
     if (partial.verified) {
-        return finishPartial(partial, download.expectedDigest, download.packagePath);
+        return finishPartial(partial, job.digest, job.packagePath);
     }
     if (!partial.file) {
-        return false;
+        return downloadFailure(FailureKind::Disk);
     }
     // What an earlier attempt left may no longer be worth continuing: the
     // answer that began it may have named no total, and no validator.
-    if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, download.url, partial.record.sha256)) {
+    if (partial.kept != 0 && !mayContinue(partial.record, partial.kept, job.url, partial.record.sha256)) {
         discardPartial(partial);
     }
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     PinnedExchange exchange;
-    if (!sendPinnedRequest(download.requestPath, download.route, exchange, headers) ||
-        !prepareForAnswer(download, exchange.request.get())) {
-        return false;
+    if (const Failure failure = sendPinnedRequest(job.requestPath, job.route, FailureStep::Download, exchange, headers)) {
+        return failure;
     }
-    const bool ended = streamBody(exchange.request.get(), partial, download.reportProgress);
+    if (const Failure failure = prepareForAnswer(job, exchange.request.get())) {
+        return failure;
+    }
+    const Failure streamed = streamBody(exchange.request.get(), partial, job.reportProgress);
     flushPartial(partial);
     const std::uint64_t total = partial.record.total;
     if (total != 0 && partial.kept > total) {
         discardPartial(partial);
-        return false;
+        return downloadFailure(FailureKind::BadAnswer);
     }
     // A body that breaks off keeps what it brought for the next request.
-    return ended && (total == 0 || partial.kept == total) &&
-           finishPartial(partial, download.expectedDigest, download.packagePath);
+    if (streamed) {
+        return streamed;
+    }
+    if (total != 0 && partial.kept != total) {
+        return downloadFailure(FailureKind::BadAnswer);
+    }
+    return finishPartial(partial, job.digest, job.packagePath);
+}
+
+// Only what changed since the previous package is fetched, when the digest
+// can prove the rebuilt file, for as long as the rebuild can go on; whatever
+// it leaves, the ordinary download continues.
+Failure attempt(DownloadJob& job, bool& rebuilding) {
+    if (rebuilding) {
+        const RebuildResult rebuilt = rebuildFromPreviousPackage(job);
+        if (rebuilt.outcome == RebuildOutcome::Rebuilt) {
+            return {};
+        }
+        rebuilding = rebuilt.outcome == RebuildOutcome::Interrupted;
+        if (rebuilding) {
+            return rebuilt.failure;
+        }
+    }
+    return downloadAttempt(job);
 }
 
 }  // namespace
 
-bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
-                     const std::optional<Sha256Digest>& expectedDigest, const NetworkRoute& route,
-                     const ProgressSink& reportProgress) {
-    Download download{url, packageRequestPath(url), targetPath, expectedDigest, route, reportProgress, {}};
-    PartialFile& partial = download.partial;
-    // Only what changed since the previous package is fetched, when the
-    // digest can prove the rebuilt file, for as long as the rebuild can go
-    // on; whatever it leaves, the ordinary download continues.
+Failure downloadPackage(const std::wstring& url, const std::wstring& targetPath,
+                        const std::optional<Sha256Digest>& expectedDigest, const NetworkRoute& route,
+                        const ProgressSink& reportProgress) {
+    DownloadJob job{url, packageRequestPath(url), targetPath, expectedDigest, route, reportProgress, {}};
+    PartialFile& partial = job.partial;
     bool rebuilding = expectedDigest.has_value();
     AttemptCount count;
+    Failure last;
     while (mayAttemptAgain(count)) {
-        if (!partial.file && !partial.verified) {
-            openPartial(partial, targetPath, url, expectedDigest);
-        }
+        const Failure opened =
+            partial.file || partial.verified ? Failure{} : openPartial(partial, targetPath, url, expectedDigest);
         const std::uint64_t keptBefore = partial.kept;
-        if (rebuilding) {
-            const RebuildOutcome outcome =
-                rebuildFromPreviousPackage(url, targetPath, partial, *expectedDigest, route, reportProgress);
-            if (outcome == RebuildOutcome::Rebuilt) {
-                return true;
-            }
-            rebuilding = outcome == RebuildOutcome::Interrupted;
+        const Failure failed = attempt(job, rebuilding);
+        if (!failed) {
+            return {};
         }
-        if (!rebuilding && downloadAttempt(download)) {
-            return true;
-        }
+        // Without its file an attempt can only fail; the file is why.
+        last = opened ? opened : failed;
         countAttempt(count, partial.kept > keptBefore);
         Sleep(kPauseAfterFailedAttemptMs);
     }
@@ -115,5 +129,5 @@ bool downloadPackage(const std::wstring& url, const std::wstring& targetPath,
         partial.file.reset();
         removePartialDownload(targetPath);
     }
-    return false;
+    return gaveUpWhileGaining(count) ? downloadFailure(FailureKind::GaveUp, last.httpStatus, last.systemError) : last;
 }

@@ -1,5 +1,6 @@
 #include "download/partial_file.h"
 
+#include "common/encoding.h"
 #include "common/layout.h"
 
 #include <vector>
@@ -73,8 +74,8 @@ bool rehashKeptBytes(PartialFile& partial) {
 
 }  // namespace
 
-bool openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
-                 const std::optional<Sha256Digest>& digest) {
+Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
+                    const std::optional<Sha256Digest>& digest) {
     partial.path = packagePath + kPartialSuffix;
     partial.recordPath = packagePath + kPartialRecordSuffix;
     partial.file.reset(CreateFileW(partial.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
@@ -82,31 +83,32 @@ bool openPartial(PartialFile& partial, const std::wstring& packagePath, const st
     LARGE_INTEGER size{};
     if (!partial.file || !GetFileSizeEx(partial.file.get(), &size)) {
         partial.file.reset();
-        return false;
+        return {FailureStep::Download, FailureKind::Disk, 0, GetLastError()};
     }
     partial.record = PartialRecord{url, digestText(digest), 0, {}};
     partial.kept = static_cast<std::uint64_t>(size.QuadPart);
     partial.unflushed = 0;
     partial.verified = false;
     partial.hasher.hash.reset();
+    const Failure noHash{FailureStep::Download, FailureKind::System, 0, 0};
     if (digest && !startSha256(partial.hasher)) {
         partial.file.reset();
-        return false;
+        return noHash;
     }
     const std::optional<PartialRecord> record = readRecord(partial.recordPath);
     if (record && mayContinue(*record, partial.kept, url, partial.record.sha256)) {
         partial.record = *record;
         if (rehashKeptBytes(partial)) {
-            return true;
+            return {};
         }
         // Unreadable kept bytes are as good as none.
         if (digest && !startSha256(partial.hasher)) {
             partial.file.reset();
-            return false;
+            return noHash;
         }
     }
     discardPartial(partial);
-    return true;
+    return {};
 }
 
 bool restartPartial(PartialFile& partial, const PartialRecord& record) {
@@ -122,7 +124,9 @@ bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD cou
     DWORD written = 0;
     if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
         !hashBytes(partial, bytes, count)) {
+        const DWORD error = GetLastError();
         truncateTo(partial.file.get(), partial.kept);
+        SetLastError(error);
         return false;
     }
     partial.kept += count;
@@ -155,14 +159,14 @@ void discardPartial(PartialFile& partial) {
     partial.record.validator.clear();
 }
 
-bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
-                   const std::wstring& packagePath) {
+Failure finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
+                      const std::wstring& packagePath) {
     if (!partial.verified) {
         if (digest && !hashMatches(partial, *digest)) {
             // The finished hash is spent; the next attempt starts a new one.
             discardPartial(partial);
             startSha256(partial.hasher);
-            return false;
+            return {FailureStep::Download, FailureKind::DigestMismatch};
         }
         flushPartial(partial);
         partial.file.reset();
@@ -171,10 +175,10 @@ bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& dige
     // The package's name is given to the complete file in one step.
     if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return false;
+        return {FailureStep::Download, FailureKind::Disk, 0, GetLastError()};
     }
     DeleteFileW(partial.recordPath.c_str());
-    return true;
+    return {};
 }
 
 void removePartialDownload(const std::wstring& packagePath) {

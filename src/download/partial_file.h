@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/failure.h"
 #include "common/owned_handles.h"
 #include "common/sha256.h"
 #include "download/resume.h"
-#include "net/manifest.h"
 
 #include <cstdint>
 #include <optional>
@@ -29,8 +29,8 @@ struct PartialFile {
 // Opens the partial download of this release. Bytes an earlier attempt or
 // run left are kept (and hashed again) only when the record vouches for
 // them; anything else is discarded.
-bool openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
-                 const std::optional<Sha256Digest>& digest);
+Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
+                    const std::optional<Sha256Digest>& digest);
 
 // Empties the file for an answer that starts at its first byte, and records
 // what that answer says of the whole.
@@ -49,8 +49,8 @@ void discardPartial(PartialFile& partial);
 
 // The digest, when one is expected, covers the whole file; a mismatch
 // discards it. Then the file becomes the package.
-bool finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
-                   const std::wstring& packagePath);
+Failure finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
+                      const std::wstring& packagePath);
 
 // For a start that offers nothing to download: no partial file outlives the
 // release it was for.

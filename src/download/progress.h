@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct DownloadProgress {
@@ -16,3 +17,7 @@ struct DownloadProgress {
 DownloadProgress computeProgress(std::uint64_t held, std::uint64_t total, std::uint64_t receivedNow,
                                  double elapsedSeconds);
 std::wstring progressText(const DownloadProgress& progress);
+
+// Told the progress after every chunk that reached the file; it decides who
+// hears of it.
+using ProgressSink = std::function<void(const DownloadProgress&)>;

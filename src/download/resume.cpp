@@ -58,18 +58,6 @@ std::wstring withIfRange(std::wstring headers, const std::wstring& validator) {
 
 }  // namespace
 
-std::wstring digestText(const std::optional<Sha256Digest>& digest) {
-    static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    if (digest) {
-        for (const unsigned char byte : *digest) {
-            text += kHexDigits[byte >> 4];
-            text += kHexDigits[byte & 0x0F];
-        }
-    }
-    return text;
-}
-
 std::wstring recordText(const PartialRecord& record) {
     return std::wstring(kRecordHeading) + L"\n" + record.url + L"\n" + record.sha256 + L"\n" +
            std::to_wstring(record.total) + L"\n" + record.validator + L"\n";
@@ -170,4 +158,8 @@ bool mayAttemptAgain(const AttemptCount& count) {
 void countAttempt(AttemptCount& count, bool addedBytes) {
     ++count.attempts;
     count.fruitlessInARow = addedBytes ? 0 : count.fruitlessInARow + 1;
+}
+
+bool gaveUpWhileGaining(const AttemptCount& count) {
+    return count.fruitlessInARow < kMaxFruitlessAttempts;
 }

@@ -5,8 +5,6 @@
 // bytes may be continued, what the server's answer to a request for the rest
 // means, and when to stop trying.
 
-#include "net/manifest.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,9 +22,6 @@ struct PartialRecord {
 
     friend bool operator==(const PartialRecord&, const PartialRecord&) = default;
 };
-
-// The record's form of the expected digest.
-std::wstring digestText(const std::optional<Sha256Digest>& digest);
 
 std::wstring recordText(const PartialRecord& record);
 // Nothing for a record that is torn, foreign or written by anyone else.
@@ -78,3 +73,6 @@ struct AttemptCount {
 
 bool mayAttemptAgain(const AttemptCount& count);
 void countAttempt(AttemptCount& count, bool addedBytes);
+// The attempts ran out while they still brought bytes: no single attempt's
+// failure is why the download ended.
+bool gaveUpWhileGaining(const AttemptCount& count);

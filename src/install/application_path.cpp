@@ -1,4 +1,6 @@
-#include "install/stop_application.h"
+#include "install/application_path.h"
+
+#include <windows.h>
 
 bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& applicationPath) {
     // The file system's own rule for letter case, not a locale's.

@@ -1,6 +1,7 @@
 #include "install/stop_application.h"
 
 #include "common/file_system.h"
+#include "install/application_path.h"
 #include "common/layout.h"
 #include "common/owned_handles.h"
 

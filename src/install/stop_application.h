@@ -11,11 +11,6 @@ inline constexpr DWORD kCloseWaitMs = 2000;
 // it has really gone.
 inline constexpr DWORD kTerminationWaitMs = 5000;
 
-// True when a process image path is the application's full path, in any
-// letter case. Another office's copy, with the same file name in another
-// folder, is not this application.
-bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring& applicationPath);
-
 // Posts WM_CLOSE to every top-level window of a running copy of this
 // office's application (given by its full path), then, when there was one,
 // gives it kCloseWaitMs to save and close.

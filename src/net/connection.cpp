@@ -30,6 +30,16 @@ HINTERNET openSession(const NetworkRoute& route) {
                        WINHTTP_NO_PROXY_BYPASS, 0);
 }
 
+bool setRequestOptions(HINTERNET request) {
+    DWORD securityFlags = kRelaxedSecurityFlags;
+    WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
+    // A followed redirect would be checked against the pin only at its last
+    // hop, and the first hop is trusted with any certificate: a 3xx must
+    // reach the caller as what it is, a status other than 200.
+    DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
+    return WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures, sizeof(disabledFeatures));
+}
+
 bool hasServerCertificate(HINTERNET request) {
     PCCERT_CONTEXT rawCertificate = nullptr;
     DWORD size = sizeof(rawCertificate);
@@ -38,46 +48,45 @@ bool hasServerCertificate(HINTERNET request) {
     return certificate != nullptr;
 }
 
-// Only a 407 that came before any TLS is the proxy's: inside the tunnel
-// whoever answers must first pass the pin, and never sees the user's logon.
-ProxyAuthentication proxyLogon(HINTERNET request, bool answeredBefore) {
-    if (queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ ||
-        hasServerCertificate(request)) {
-        return {};
-    }
+// A 407 that came before any TLS: the proxy refused the tunnel. Inside the
+// tunnel whoever answers must first pass the pin, and never sees a logon.
+bool proxyRefusedTunnel(HINTERNET request) {
+    return queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE) == HTTP_STATUS_PROXY_AUTH_REQ &&
+           !hasServerCertificate(request);
+}
+
+// WinHTTP answers with the logged-on user's own logon, when the proxy offers
+// a scheme that takes it: no name and no password pass through the updater.
+bool answerWithLogon(HINTERNET request, bool answeredBefore) {
     DWORD offered = 0;
     DWORD first = 0;
     DWORD target = 0;
     if (!WinHttpQueryAuthSchemes(request, &offered, &first, &target)) {
-        return {};
+        return false;
     }
-    return decideProxyAuthentication(offered, target, answeredBefore);
-}
-
-// WinHTTP answers with the logged-on user's own logon: no name and no
-// password pass through the updater.
-bool answerWithLogon(HINTERNET request, DWORD scheme) {
+    const ProxyAuthentication logon = decideProxyAuthentication(offered, target, answeredBefore);
     DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-    return WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
-           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr);
+    return logon.answer &&
+           WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
+           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, logon.scheme, nullptr, nullptr, nullptr);
 }
 
-// Sends and receives the headers. A proxy that refuses the tunnel (407) and
-// takes NTLM or Negotiate is answered once; otherwise its 407 is the answer.
-bool exchangeHeaders(HINTERNET request, const std::wstring& extraHeaders) {
+// Sends and receives the headers; a proxy that refuses the tunnel is
+// answered once with the user's logon, or its 407 is the failure.
+Failure exchangeHeaders(HINTERNET request, FailureStep step, const std::wstring& extraHeaders) {
     const bool withHeaders = !extraHeaders.empty();
-    bool answeredProxy = false;
-    for (;;) {
+    for (bool answeredProxy = false;; answeredProxy = true) {
         if (!WinHttpSendRequest(request, withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
                                 withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !WinHttpReceiveResponse(request, nullptr)) {
-            return false;
+            return {step, FailureKind::Unreachable, 0, GetLastError()};
         }
-        const ProxyAuthentication logon = proxyLogon(request, answeredProxy);
-        if (!logon.answer || !answerWithLogon(request, logon.scheme)) {
-            return true;
+        if (!proxyRefusedTunnel(request)) {
+            return {};
         }
-        answeredProxy = true;
+        if (!answerWithLogon(request, answeredProxy)) {
+            return {step, FailureKind::HttpStatus, HTTP_STATUS_PROXY_AUTH_REQ};
+        }
     }
 }
 
@@ -126,11 +135,12 @@ std::wstring queryTextHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-bool sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, PinnedExchange& exchange,
-                       const std::wstring& extraHeaders) {
+Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, FailureStep step,
+                          PinnedExchange& exchange, const std::wstring& extraHeaders) {
+    const auto failed = [step](FailureKind kind) { return Failure{step, kind, 0, GetLastError()}; };
     exchange.session.reset(openSession(route));
     if (!exchange.session) {
-        return false;
+        return failed(FailureKind::System);
     }
     exchange.protocols = requestSecureProtocols(exchange.session.get());
     WinHttpSetTimeouts(exchange.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
@@ -138,24 +148,22 @@ bool sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, Pinn
     exchange.connection.reset(
         WinHttpConnect(exchange.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
     if (!exchange.connection) {
-        return false;
+        return failed(FailureKind::System);
     }
     exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", path.c_str(), nullptr,
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                               WINHTTP_FLAG_SECURE));
     if (!exchange.request) {
-        return false;
+        return failed(FailureKind::System);
     }
-    DWORD securityFlags = kRelaxedSecurityFlags;
-    WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
-                     sizeof(securityFlags));
-    // A followed redirect would be checked against the pin only at its last
-    // hop, and the first hop is trusted with any certificate: a 3xx must
-    // reach the caller as what it is, a status other than 200.
-    DWORD disabledFeatures = WINHTTP_DISABLE_REDIRECTS;
-    if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabledFeatures,
-                          sizeof(disabledFeatures))) {
-        return false;
+    if (!setRequestOptions(exchange.request.get())) {
+        return failed(FailureKind::System);
     }
-    return exchangeHeaders(exchange.request.get(), extraHeaders) && verifyServerKeyPin(exchange.request.get());
+    if (const Failure failure = exchangeHeaders(exchange.request.get(), step, extraHeaders)) {
+        return failure;
+    }
+    if (!verifyServerKeyPin(exchange.request.get())) {
+        return {step, FailureKind::PinRefused};
+    }
+    return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/failure.h"
 #include "common/owned_handles.h"
 #include "net/deployment.h"
 #include "net/network_route.h"
@@ -28,14 +29,16 @@ struct PinnedExchange {
 };
 
 // Sends a GET for the path to the update server along the run's route and
-// receives the response headers, never following a redirect, each step
-// bounded in time. True only when the server's key matches a pin, so that no
+// receives the response headers, never following a redirect, every wait
+// bounded. No failure only when the server's key matches a pin, so that no
 // header or body byte of any other server is ever looked at; through a proxy
 // the pin is checked inside its tunnel, so a proxy that inspects TLS is
-// refused as any other key is. Extra headers are CRLF-separated lines
-// ("Range: ..."); the check sends none.
-bool sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, PinnedExchange& exchange,
-                       const std::wstring& extraHeaders = {});
+// refused as any other key is. A proxy's 407 that cannot be answered with
+// the user's logon is an HttpStatus failure. The step is the one the request
+// serves, and a failure is that step's. Extra headers are CRLF-separated
+// lines ("Range: ..."); the check sends none.
+Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, FailureStep step,
+                          PinnedExchange& exchange, const std::wstring& extraHeaders = {});
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
 bool verifyServerKeyPin(HINTERNET request);

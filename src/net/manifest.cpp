@@ -4,19 +4,6 @@
 
 namespace {
 
-int hexDigitValue(wchar_t digit) {
-    if (digit >= L'0' && digit <= L'9') {
-        return digit - L'0';
-    }
-    if (digit >= L'a' && digit <= L'f') {
-        return digit - L'a' + 10;
-    }
-    if (digit >= L'A' && digit <= L'F') {
-        return digit - L'A' + 10;
-    }
-    return -1;
-}
-
 bool startsWithAt(const std::wstring& text, size_t position, const wchar_t* word) {
     return text.compare(position, std::wcslen(word), word) == 0;
 }
@@ -90,20 +77,4 @@ ManifestRecord readManifest(const std::wstring& text) {
     record.size = manifestNumberValue(text, L"size");
     record.rollout = manifestNumberValue(text, L"rollout");
     return record;
-}
-
-std::optional<Sha256Digest> parseSha256(const std::wstring& hex) {
-    Sha256Digest digest{};
-    if (hex.size() != digest.size() * 2) {
-        return std::nullopt;
-    }
-    for (size_t i = 0; i < digest.size(); ++i) {
-        const int high = hexDigitValue(hex[2 * i]);
-        const int low = hexDigitValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return std::nullopt;
-        }
-        digest[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return digest;
 }

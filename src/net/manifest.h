@@ -1,8 +1,5 @@
 #pragma once
 
-#include "common/sha256.h"
-
-#include <array>
 #include <optional>
 #include <string>
 
@@ -38,7 +35,3 @@ std::wstring manifestValue(const std::wstring& text, const wchar_t* key);
 // the key does not occur.
 std::optional<std::wstring> manifestNumberValue(const std::wstring& text, const wchar_t* key);
 ManifestRecord readManifest(const std::wstring& text);
-
-
-// The manifest's digest when it is 64 hexadecimal digits of either case.
-std::optional<Sha256Digest> parseSha256(const std::wstring& hex);

@@ -1,10 +1,11 @@
 #include "net/manifest_request.h"
 
+#include "common/encoding.h"
 #include "net/connection.h"
 #include "net/request_path.h"
 #include "net/route_decision.h"
 
-#include <optional>
+#include <string>
 
 namespace {
 
@@ -13,67 +14,64 @@ constexpr DWORD kReadChunkSize = 8192;
 // read into memory.
 constexpr size_t kMaxManifestBytes = 1 << 20;
 
+constexpr Failure kBadAnswer{FailureStep::Check, FailureKind::BadAnswer};
+
 // The whole body or nothing: a body that breaks off or outgrows the cap is
 // never taken for a shorter manifest.
-std::optional<std::string> readWholeBody(HINTERNET request) {
+Failure readWholeBody(HINTERNET request, std::string& body) {
     const DWORD announced = queryNumericHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
     if (announced > kMaxManifestBytes) {
-        return std::nullopt;
+        return kBadAnswer;
     }
-    std::string body;
     char chunk[kReadChunkSize];
     for (;;) {
         DWORD bytesRead = 0;
         if (!WinHttpReadData(request, chunk, sizeof(chunk), &bytesRead)) {
-            return std::nullopt;
+            return {FailureStep::Check, FailureKind::Unreachable, 0, GetLastError()};
         }
         if (bytesRead == 0) {
             break;
         }
         if (body.size() + bytesRead > kMaxManifestBytes) {
-            return std::nullopt;
+            return kBadAnswer;
         }
         body.append(chunk, bytesRead);
     }
-    if (body.size() < announced) {
-        return std::nullopt;
-    }
-    return body;
+    return body.size() < announced ? kBadAnswer : Failure{};
 }
 
-bool sendCheckRequest(const std::wstring& path, NetworkRoute& route, PinnedExchange& exchange) {
-    if (sendPinnedRequest(path, route, exchange)) {
-        return true;
-    }
-    if (!shouldDiscoverProxy(route, GetLastError())) {
-        return false;
+Failure sendCheckRequest(const std::wstring& path, NetworkRoute& route, PinnedExchange& exchange) {
+    const Failure failure = sendPinnedRequest(path, route, FailureStep::Check, exchange);
+    if (!failure || !shouldDiscoverProxy(route, failure.systemError)) {
+        return failure;
     }
     exchange.request.reset();
     exchange.connection.reset();
     exchange.session.reset();
     const std::optional<NetworkRoute> discovered = discoverProxyRoute();
     if (!discovered) {
-        return false;
+        return failure;
     }
     route = *discovered;
-    return sendPinnedRequest(path, route, exchange);
+    return sendPinnedRequest(path, route, FailureStep::Check, exchange);
 }
 
 }  // namespace
 
-bool fetchManifestText(std::wstring installedVersion, NetworkRoute& route, std::wstring& body) {
+Failure fetchManifestText(const std::wstring& installedVersion, NetworkRoute& route, std::wstring& body) {
     body.clear();
     PinnedExchange exchange;
-    if (!sendCheckRequest(checkRequestPath(installedVersion), route, exchange)) {
-        return false;
+    if (const Failure failure = sendCheckRequest(checkRequestPath(installedVersion), route, exchange)) {
+        return failure;
     }
-    if (queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE) != kHttpStatusOk) {
-        return false;
+    const DWORD status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
+    if (status != kHttpStatusOk) {
+        return {FailureStep::Check, FailureKind::HttpStatus, status};
     }
-    const std::optional<std::string> bytes = readWholeBody(exchange.request.get());
-    if (!bytes) {
-        return false;
+    std::string bytes;
+    if (const Failure failure = readWholeBody(exchange.request.get(), bytes)) {
+        return failure;
     }
-    body = decodeUtf8(*bytes);
-    return !body.empty();
+    body = decodeUtf8(bytes);
+    return body.empty() ? kBadAnswer : Failure{};
 }

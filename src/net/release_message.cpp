@@ -1,8 +1,6 @@
-#include "net/release_signature.h"
+#include "net/release_message.h"
 
-#include <windows.h>
-
-#include <climits>
+#include "common/encoding.h"
 
 namespace {
 
@@ -10,17 +8,6 @@ constexpr char kMessageLabel[] = "NIRVA release manifest v2";
 // A manifest without "rollout" is offered to every office, so it signs as this.
 constexpr wchar_t kAbsentRollout[] = L"100";
 constexpr char kValueSeparator = '\xFF';
-
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty() || text.size() > INT_MAX) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
 
 int base64Value(wchar_t character) {
     if (character >= L'A' && character <= L'Z') {
@@ -45,12 +32,12 @@ std::string releaseMessage(const ManifestRecord& manifest) {
     const std::wstring rollout = manifest.rollout.value_or(kAbsentRollout);
     std::string message = kMessageLabel;
     for (const std::wstring* value : {&manifest.version, &manifest.url, &manifest.sha256, &size, &rollout}) {
-        message += kValueSeparator + toUtf8(*value);
+        message += kValueSeparator + encodeUtf8(*value);
     }
     message += kValueSeparator;
     message += manifest.mandatory ? "true" : "false";
     for (const std::wstring* value : {&manifest.releaseDate, &manifest.uploadDate, &manifest.notes}) {
-        message += kValueSeparator + toUtf8(*value);
+        message += kValueSeparator + encodeUtf8(*value);
     }
     return message;
 }

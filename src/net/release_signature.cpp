@@ -1,6 +1,8 @@
 #include "net/release_signature.h"
 
 #include "common/owned_handles.h"
+#include "common/sha256.h"
+#include "net/release_message.h"
 
 #include <cstring>
 #include <vector>
@@ -9,14 +11,6 @@ namespace {
 
 bool succeeded(NTSTATUS status) {
     return status >= 0;
-}
-
-std::optional<Sha256Digest> sha256(const std::string& bytes) {
-    Sha256Hasher hasher;
-    if (!startSha256(hasher) || !addToSha256(hasher, bytes.data(), bytes.size())) {
-        return std::nullopt;
-    }
-    return finishSha256(hasher);
 }
 
 bool verifyWithKey(BCRYPT_ALG_HANDLE algorithm, const ReleasePublicKey& publicKey, Sha256Digest digest,
@@ -39,7 +33,7 @@ bool verifyWithKey(BCRYPT_ALG_HANDLE algorithm, const ReleasePublicKey& publicKe
 
 bool verifyReleaseSignature(const ManifestRecord& manifest, std::span<const ReleasePublicKey> keys) {
     const std::optional<ReleaseSignature> signature = decodeReleaseSignature(manifest.signature);
-    const std::optional<Sha256Digest> digest = sha256(releaseMessage(manifest));
+    const std::optional<Sha256Digest> digest = sha256Of(releaseMessage(manifest));
     if (!signature || !digest) {
         return false;
     }

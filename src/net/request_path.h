@@ -10,6 +10,3 @@ std::wstring checkRequestPath(const std::wstring& installedVersion);
 // Only the url's path is used: the package always comes from the pinned
 // update server, whatever host the url names.
 std::wstring packageRequestPath(const std::wstring& url);
-
-// UTF-8 to UTF-16; invalid sequences become U+FFFD rather than an error.
-std::wstring decodeUtf8(const std::string& bytes);

@@ -1,10 +1,10 @@
 #include "ui/main_window.h"
 
-#include "app/launcher.h"
-#include "common/layout.h"
+#include "common/owned_handles.h"
 #include "common/texts.h"
+#include "ui/run_end.h"
 #include "ui/window_rules.h"
-#include "update/update_check.h"
+#include "update/messages.h"
 #include "update/update_worker.h"
 
 #include <commctrl.h>
@@ -24,8 +24,30 @@ constexpr int kProgressBarId = 101;
 constexpr int kStartButtonId = 104;
 constexpr int kLaterButtonId = 105;
 
+// The window's own state, reached through GWLP_USERDATA: made when the window
+// is created, freed when it is gone. Used only on the user-interface thread,
+// so it needs no lock.
+struct MainWindow {
+    // What the worker needs of the offer; its window is this one.
+    UpdateJob job;
+    bool mandatory = false;
+    OwnedFont font;
+    HWND statusEdit = nullptr;
+    HWND notesEdit = nullptr;
+    HWND progressBar = nullptr;
+    HWND startButton = nullptr;
+    HWND laterButton = nullptr;
+    bool startPressed = false;
+    bool laterPressed = false;
+    UpdatePhase phase = UpdatePhase::NotStarted;
+};
+
+MainWindow* stateOf(HWND window) {
+    return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 struct ControlLayout {
-    HWND* field;
+    HWND MainWindow::*field;
     const wchar_t* className;
     const wchar_t* text;
     DWORD exStyle;
@@ -40,119 +62,172 @@ struct ControlLayout {
 // In creation order. The window's layout is mirrored, so x counts from the
 // right edge: the start button stands at the right.
 const ControlLayout kControls[] = {
-    {&uiHandles.statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480, 20, 0},
-    {&uiHandles.notesEdit, L"EDIT", L"", WS_EX_LAYOUTRTL | WS_EX_RTLREADING,
+    {&MainWindow::statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480, 20, 0},
+    {&MainWindow::notesEdit, L"EDIT", L"", WS_EX_LAYOUTRTL | WS_EX_RTLREADING,
      WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT, 20, 50, 480, 80, 0},
-    {&uiHandles.progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20,
-     kProgressBarId},
-    {&uiHandles.startButton, L"BUTTON", kStartButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 180,
-     160, 30, kStartButtonId},
-    {&uiHandles.laterButton, L"BUTTON", kLaterButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 250, 180,
-     160, 30, kLaterButtonId},
+    {&MainWindow::progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20, kProgressBarId},
+    {&MainWindow::startButton, L"BUTTON", kStartButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 180, 160,
+     30, kStartButtonId},
+    {&MainWindow::laterButton, L"BUTTON", kLaterButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 250, 180, 160,
+     30, kLaterButtonId},
 };
-
-bool startDetachedThread(LPTHREAD_START_ROUTINE routine, HWND window) {
-    const OwnedKernelHandle thread(CreateThread(nullptr, 0, routine, window, 0, nullptr));
-    return thread != nullptr;
-}
 
 void showWorkerStartFailure(HWND window) {
     MessageBoxW(window, kWorkerStartFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
 }
 
 // A worker that ended without installing releases a mandatory update's hold.
-void markWorkerEnded(HWND window) {
-    uiHandles.updatePhase = UpdatePhase::Ended;
-    if (updateRecord.forcedUpdate) {
+void markWorkerEnded(HWND window, MainWindow& state) {
+    state.phase = UpdatePhase::Ended;
+    if (state.mandatory) {
         EnableWindow(window, TRUE);
     }
 }
 
-void onCreate(HWND window) {
-    uiHandles.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS,
-                                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                     L"Tahoma"));
-    for (const ControlLayout& control : kControls) {
-        *control.field = CreateWindowExW(control.exStyle, control.className, control.text, control.style,
-                                         control.x, control.y, control.width, control.height, window,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
-                                         uiHandles.instance, nullptr);
-    }
-    SendMessageW(uiHandles.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    SendMessageW(uiHandles.progressBar, PBM_SETPOS, 0, 0);
-    const HWND fontedControls[] = {uiHandles.statusEdit, uiHandles.notesEdit, uiHandles.startButton,
-                                   uiHandles.laterButton};
-    for (const HWND control : fontedControls) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiHandles.font.get()), TRUE);
-    }
+// The state is made before any other message that needs it.
+void onNonClientCreate(HWND window, LPARAM lParam) {
+    const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    const CheckResult& check = *static_cast<const CheckResult*>(creation.lpCreateParams);
+    const Offer& offer = *check.offer;
+    auto state = std::make_unique<MainWindow>();
+    state->job = UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal, check.route};
+    state->mandatory = offer.manifest.mandatory;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
 
-void onClose(HWND window) {
-    if (mayCloseWindow(updateRecord.forcedUpdate, uiHandles.updatePhase)) {
+void onCreate(HWND window, MainWindow& state, LPARAM lParam) {
+    const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    state.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+    for (const ControlLayout& control : kControls) {
+        state.*control.field = CreateWindowExW(control.exStyle, control.className, control.text, control.style,
+                                               control.x, control.y, control.width, control.height, window,
+                                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+                                               creation.hInstance, nullptr);
+    }
+    SendMessageW(state.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
+    for (const HWND control : {state.statusEdit, state.notesEdit, state.startButton, state.laterButton}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font.get()), TRUE);
+    }
+    const CheckResult& check = *static_cast<const CheckResult*>(creation.lpCreateParams);
+    SetWindowTextW(state.notesEdit, check.offer->manifest.notes.c_str());
+}
+
+void onClose(HWND window, const MainWindow& state) {
+    if (mayCloseWindow(state.mandatory, state.phase)) {
         DestroyWindow(window);
     }
 }
 
-void onStartClicked(HWND window) {
-    if (uiHandles.startPressed) {
+void onStartClicked(HWND window, MainWindow& state) {
+    if (state.startPressed) {
         return;
     }
-    uiHandles.startPressed = true;
-    if (!startDetachedThread(updateWorker, window)) {
+    state.startPressed = true;
+    if (!startUpdateWorker(state.job)) {
         showWorkerStartFailure(window);
         return;
     }
-    uiHandles.updatePhase = UpdatePhase::Downloading;
+    state.phase = UpdatePhase::Downloading;
 }
 
-void onLaterClicked(HWND window) {
-    if (uiHandles.laterPressed || !mayStartLaterRoutine(uiHandles.updatePhase)) {
+void onLaterClicked(HWND window, MainWindow& state) {
+    if (state.laterPressed || !mayStartLaterRoutine(state.phase)) {
         return;
     }
-    uiHandles.laterPressed = true;
-    if (!startDetachedThread(updateLaterRoutine, window)) {
+    state.laterPressed = true;
+    if (!startLaterRoutine(window)) {
         showWorkerStartFailure(window);
     }
 }
 
-void onCommand(HWND window, WPARAM wParam) {
+void onCommand(HWND window, MainWindow& state, WPARAM wParam) {
     if (HIWORD(wParam) != BN_CLICKED) {
         return;
     }
     switch (LOWORD(wParam)) {
         case kStartButtonId:
-            onStartClicked(window);
+            onStartClicked(window, state);
             break;
         case kLaterButtonId:
-            onLaterClicked(window);
+            onLaterClicked(window, state);
             break;
         default:
             break;
     }
 }
 
-void onUpdateStatus(HWND window, WPARAM wParam, LPARAM lParam) {
-    SetWindowTextW(uiHandles.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
-    const auto phase = static_cast<UpdatePhase>(wParam);
-    if (phase == UpdatePhase::Ended) {
-        markWorkerEnded(window);
-    } else {
-        uiHandles.updatePhase = phase;
+void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
+    SetWindowTextW(state.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
+    state.phase = static_cast<UpdatePhase>(wParam);
+    // The installation fills the bar again with its own share, from empty.
+    if (state.phase == UpdatePhase::Installing) {
+        SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
     }
 }
 
-// The installation failed and put the old application back.
+// A failed installation shows its box, then says the same on the status line,
+// which would otherwise keep saying "installing", then starts the old
+// application it put back.
 void onUpdateDone(HWND window, LPARAM lParam) {
-    SetWindowTextW(uiHandles.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
-    launchApplication(kApplicationExe, L"");
-    markWorkerEnded(window);
+    const std::unique_ptr<UpdateOutcome> outcome(reinterpret_cast<UpdateOutcome*>(lParam));
+    if (!outcome->failure) {
+        endWithApplication(window);
+        return;
+    }
+    if (outcome->boxText != nullptr) {
+        MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+    }
+    // Looked up again: the box let other messages through.
+    MainWindow* state = stateOf(window);
+    if (state == nullptr) {
+        return;
+    }
+    SetWindowTextW(state->statusEdit, outcome->statusText);
+    if (outcome->startsApplication) {
+        startApplication();
+    }
+    markWorkerEnded(window, *state);
 }
 
-void onUpdateProgress(WPARAM wParam, LPARAM lParam) {
+void onUpdateProgress(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     const std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
-    SendMessageW(uiHandles.progressBar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(wParam)), 0);
+    SendMessageW(state.progressBar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(wParam)), 0);
     if (text) {
-        SetWindowTextW(uiHandles.statusEdit, text->c_str());
+        SetWindowTextW(state.statusEdit, text->c_str());
+    }
+}
+
+// False for a message the window leaves to the default handling.
+bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            onCreate(window, state, lParam);
+            return true;
+        case WM_DESTROY:
+            PostQuitMessage(kExitNormal);
+            return true;
+        case WM_CLOSE:
+            onClose(window, state);
+            return true;
+        case WM_COMMAND:
+            onCommand(window, state, wParam);
+            return true;
+        case WM_UPDATE_STATUS:
+            onUpdateStatus(state, wParam, lParam);
+            return true;
+        case WM_UPDATE_DONE:
+            onUpdateDone(window, lParam);
+            return true;
+        case WM_UPDATE_PROGRESS:
+            onUpdateProgress(state, wParam, lParam);
+            return true;
+        case WM_APPLICATION_STOPPED:
+            endWithApplication(window);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -177,57 +252,45 @@ void registerMainWindowClass(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
 }
 
-HWND createMainWindow(HINSTANCE instance) {
+HWND createMainWindow(HINSTANCE instance, const CheckResult& check) {
     return CreateWindowExW(WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT, kWindowClassName, kWindowTitle,
                            WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
-                           nullptr, nullptr, instance, nullptr);
+                           nullptr, nullptr, instance, const_cast<CheckResult*>(&check));
 }
 
 void startMandatoryUpdate(HWND window) {
+    MainWindow& state = *stateOf(window);
     ShowWindow(window, SW_SHOW);
     EnableWindow(window, FALSE);
-    for (const HWND button : {uiHandles.startButton, uiHandles.laterButton}) {
+    for (const HWND button : {state.startButton, state.laterButton}) {
         if (button != nullptr) {
             ShowWindow(button, SW_HIDE);
         }
     }
-    if (!startDetachedThread(updateWorker, window)) {
-        markWorkerEnded(window);
+    if (!startUpdateWorker(state.job)) {
+        markWorkerEnded(window, state);
         showWorkerStartFailure(window);
         return;
     }
-    uiHandles.updatePhase = UpdatePhase::Downloading;
+    state.phase = UpdatePhase::Downloading;
     MessageBoxW(window, kMandatoryUpdateText, kMandatoryUpdateCaption, MB_ICONWARNING | MB_OK);
     // Dismissing the box enables its owner again; the window stays locked
-    // until the worker has ended.
-    EnableWindow(window, uiHandles.updatePhase == UpdatePhase::Ended);
+    // until the worker has ended. An installation that ended behind the box
+    // has ended the run, and the window is gone with its state.
+    if (const MainWindow* after = stateOf(window)) {
+        EnableWindow(window, after->phase == UpdatePhase::Ended);
+    }
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_CREATE:
-            onCreate(window);
-            return 0;
-        case WM_DESTROY:
-            uiHandles.font.reset();
-            PostQuitMessage(0);
-            return 0;
-        case WM_CLOSE:
-            onClose(window);
-            return 0;
-        case WM_COMMAND:
-            onCommand(window, wParam);
-            return 0;
-        case WM_UPDATE_STATUS:
-            onUpdateStatus(window, wParam, lParam);
-            return 0;
-        case WM_UPDATE_DONE:
-            onUpdateDone(window, lParam);
-            return 0;
-        case WM_UPDATE_PROGRESS:
-            onUpdateProgress(wParam, lParam);
-            return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCCREATE) {
+        onNonClientCreate(window, lParam);
+    } else if (message == WM_NCDESTROY) {
+        // The controls and the font's users have gone before this.
+        delete stateOf(window);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    } else if (MainWindow* state = stateOf(window); state && handleMessage(window, *state, message, wParam, lParam)) {
+        return 0;
     }
+    return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -1,4 +1,6 @@
-#include "ui/single_copy.h"
+#include "ui/office_lock_name.h"
+
+#include <windows.h>
 
 #include <cstdint>
 #include <cwchar>

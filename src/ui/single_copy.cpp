@@ -1,6 +1,9 @@
 #include "ui/single_copy.h"
 
 #include "common/file_system.h"
+#include "ui/office_lock_name.h"
+
+#include <string>
 
 namespace {
 

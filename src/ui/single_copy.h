@@ -2,18 +2,9 @@
 
 #include <windows.h>
 
-#include <string>
-
 // One updater per office folder: two would share the package, the staging
 // folder and the backup, and one could remove what the other is still
 // unpacking.
-
-// The name of the office folder's lock, the same for every spelling of the
-// folder's full path that Windows takes for the same folder: a digest of the
-// path in capitals, since a kernel object name cannot hold a backslash
-// beyond its namespace. In the global namespace, so that users of other
-// sessions working in the same folder see it too.
-std::wstring officeLockName(const std::wstring& officeFolder);
 
 // True when this is the first updater of the office folder (the current
 // directory); the lock is then held until the process ends, however it ends.

@@ -23,8 +23,17 @@ bool postStatus(HWND window, UpdatePhase phase, const wchar_t* constantText) {
     return postUntilTaken(window, WM_UPDATE_STATUS, static_cast<WPARAM>(phase), reinterpret_cast<LPARAM>(constantText));
 }
 
-bool postDone(HWND window, const wchar_t* constantFailureText) {
-    return postUntilTaken(window, WM_UPDATE_DONE, 0, reinterpret_cast<LPARAM>(constantFailureText));
+bool postDone(HWND window, const UpdateOutcome& outcome) {
+    auto posted = std::make_unique<UpdateOutcome>(outcome);
+    if (!postUntilTaken(window, WM_UPDATE_DONE, 0, reinterpret_cast<LPARAM>(posted.get()))) {
+        return false;
+    }
+    posted.release();  // the window procedure owns and frees it now
+    return true;
+}
+
+bool postApplicationStopped(HWND window) {
+    return postUntilTaken(window, WM_APPLICATION_STOPPED, 0, 0);
 }
 
 bool postProgress(HWND window, const DownloadProgress& progress) {

@@ -1,44 +1,20 @@
 #include "update/update_check.h"
 
-#include "app/installed_version.h"
-#include "app/version.h"
-#include "common/texts.h"
-#include "net/manifest.h"
+#include "net/deployment.h"
 #include "net/manifest_request.h"
 #include "net/release_signature.h"
 
-#include <windows.h>
-
 #include <utility>
 
-UpdateRecord updateRecord;
-
-bool checkForUpdate(NetworkRoute& route) {
-    InstalledVersion installed = readInstalledVersion();
-    if (installed.unreadable) {
-        MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
-    }
-    updateRecord.installedVersion = normalizedInstalledVersion(std::move(installed.text));
-
+CheckResult checkForUpdate(const std::wstring& installedVersion, NetworkRoute route) {
     std::wstring body;
-    if (!fetchManifestText(updateRecord.installedVersion, route, body)) {
-        return false;
+    if (const Failure failure = fetchManifestText(installedVersion, route, body)) {
+        return {std::nullopt, failure, std::move(route)};
     }
     ManifestRecord manifest = readManifest(body);
-    // A build with a release key believes only a manifest signed with it:
-    // anything else is a failed check, as a wrong server key is. A softer
-    // outcome would let whoever holds the server's key freeze or steer the
-    // offices.
-    if (!kReleasePublicKeys.empty() && !verifyReleaseSignature(manifest, kReleasePublicKeys)) {
-        return false;
-    }
-    updateRecord.version = std::move(manifest.version);
-    updateRecord.url = std::move(manifest.url);
-    updateRecord.sha256 = std::move(manifest.sha256);
-    updateRecord.notes = std::move(manifest.notes);
-    updateRecord.releaseDate = std::move(manifest.releaseDate);
-    updateRecord.uploadDate = std::move(manifest.uploadDate);
-    updateRecord.mandatory = manifest.mandatory;
-    updateRecord.forcedUpdate = updateRecord.mandatory;
-    return true;
+    const bool releaseKeysBuilt = !kReleasePublicKeys.empty();
+    const bool signatureVerified = releaseKeysBuilt && verifyReleaseSignature(manifest, kReleasePublicKeys);
+    CheckResult result = judgeManifest(installedVersion, std::move(manifest), releaseKeysBuilt, signatureVerified);
+    result.route = std::move(route);
+    return result;
 }

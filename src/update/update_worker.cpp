@@ -1,59 +1,68 @@
 #include "update/update_worker.h"
 
-#include "app/launcher.h"
 #include "common/layout.h"
+#include "common/owned_handles.h"
 #include "common/texts.h"
 #include "download/package_download.h"
 #include "install/installation.h"
 #include "install/self_update.h"
-#include "net/deployment.h"
 #include "install/stop_application.h"
 #include "update/messages.h"
-#include "update/update_check.h"
+
+#include <memory>
 
 namespace {
 
-constexpr DWORD kExitDownloadFailed = 1;
-constexpr DWORD kExitInstallationFailed = 0;
+// An unpacking that failed has a box of its own; every other step counts as
+// failing to put the release in place.
+UpdateOutcome installationOutcome(const Failure& failure) {
+    if (!failure) {
+        replaceUpdaterFromRelease();
+        return {};
+    }
+    const wchar_t* text = failure.step == FailureStep::Unpack ? kExtractionFailureText : kInstallationFailureText;
+    return {failure, text, text, true};
+}
 
-// The box, and then the same text on the status line, which would
-// otherwise keep saying "installing".
-void reportInstallationFailure(HWND window, const wchar_t* text) {
-    MessageBoxW(nullptr, text, kPersianErrorCaption, MB_ICONERROR | MB_OK);
-    postDone(window, text);
+DWORD WINAPI updateWorker(LPVOID parameter) {
+    const std::unique_ptr<UpdateJob> job(static_cast<UpdateJob*>(parameter));
+    const HWND window = job->window;
+    postStatus(window, UpdatePhase::Downloading, kDownloadingText);
+    const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
+    const Failure downloadFailure =
+        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, job->route, reportProgress);
+    if (downloadFailure) {
+        postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false});
+        return 0;
+    }
+    postStatus(window, UpdatePhase::Installing, kInstallingText);
+    const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
+    postDone(window, installationOutcome(installPackage(job->version, reportUnpacked)));
+    return 0;
+}
+
+DWORD WINAPI updateLaterRoutine(LPVOID window) {
+    stopRunningApplication();
+    postApplicationStopped(static_cast<HWND>(window));
+    return 0;
+}
+
+bool startThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+    const OwnedKernelHandle thread(CreateThread(nullptr, 0, routine, parameter, 0, nullptr));
+    return thread != nullptr;
 }
 
 }  // namespace
 
-DWORD WINAPI updateWorker(LPVOID mainWindow) {
-    const auto window = static_cast<HWND>(mainWindow);
-    postStatus(window, UpdatePhase::Downloading, kDownloadingText);
-    const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
-    const std::optional<Sha256Digest> digest = parseSha256(updateRecord.sha256);
-    // A digest that is given but cannot be read refuses the package: skipping
-    // the comparison would install whatever arrives. A signed release vouches
-    // for its package only through the digest, so there it must be given.
-    const bool digestUsable = digest || (updateRecord.sha256.empty() && kReleasePublicKeys.empty());
-    if (!digestUsable ||
-        !downloadPackage(updateRecord.url, kPackageFile, digest, updateRecord.route, reportProgress)) {
-        postStatus(window, UpdatePhase::Ended, kDownloadFailedText);
-        return kExitDownloadFailed;
+bool startUpdateWorker(const UpdateJob& job) {
+    auto owned = std::make_unique<UpdateJob>(job);
+    if (!startThread(updateWorker, owned.get())) {
+        return false;
     }
-    postStatus(window, UpdatePhase::Installing, kInstallingText);
-    const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
-    const Failure failure = installPackage(updateRecord.version, reportUnpacked);
-    if (!failure) {
-        replaceUpdaterFromRelease();
-        launchApplication(kApplicationExe, L"");
-        ExitProcess(0);
-    }
-    reportInstallationFailure(
-        window, failure.step == FailureStep::Unpack ? kExtractionFailureText : kInstallationFailureText);
-    return kExitInstallationFailed;
+    owned.release();  // the thread frees it
+    return true;
 }
 
-DWORD WINAPI updateLaterRoutine(LPVOID) {
-    stopRunningApplication();
-    launchApplication(kApplicationExe, L"");
-    ExitProcess(0);
+bool startLaterRoutine(HWND window) {
+    return startThread(updateLaterRoutine, window);
 }

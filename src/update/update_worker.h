@@ -1,12 +1,33 @@
 #pragma once
 
+#include "common/failure.h"
+#include "common/sha256.h"
+#include "net/network_route.h"
+
 #include <windows.h>
 
-// Thread routine: downloads and installs the release that the Update record
-// describes, reporting to the main window (the parameter) only by posted
-// messages. Returns only when the update did not end the process.
-DWORD WINAPI updateWorker(LPVOID mainWindow);
+#include <optional>
+#include <string>
 
-// Thread routine: stops the running application, starts it again and ends
-// the process.
-DWORD WINAPI updateLaterRoutine(LPVOID mainWindow);
+// What the worker needs of the offer, and the window it reports to.
+struct UpdateJob {
+    HWND window = nullptr;
+    std::wstring url;
+    // The release the package must hold.
+    std::wstring version;
+    std::optional<Sha256Digest> digest;
+    // Set when the trust rules refused the download.
+    Failure refusal;
+    // The way the check reached the server: the package goes the same way.
+    NetworkRoute route;
+};
+
+// Starts the worker on a thread of its own with a copy of the job, which the
+// thread owns: it downloads and installs the release, reports to the window
+// only by posted messages and ends with WM_UPDATE_DONE. False when no thread
+// could be started.
+bool startUpdateWorker(const UpdateJob& job);
+
+// Starts a thread that stops the running application and then posts
+// WM_APPLICATION_STOPPED to the window. False when it could not be started.
+bool startLaterRoutine(HWND window);

@@ -3,15 +3,20 @@
 Each test gets an office folder (the folder a user starts the updater in),
 a TLS update server on the port the test build pins, and helpers to run the
 updater, read its windows through the probe and read what the fake
-application recorded.
+application recorded. Wine, its services and the probe stay up for the
+whole module; a test ends only what it started.
 """
 
+import functools
+import hashlib
+import io
 import json
 import os
 import shutil
 import subprocess
 import sys
 import time
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -56,6 +61,12 @@ INSTALLATION_FAILURE_TEXT = (
 PERSIAN_NOTES = "\u0646\u0633\u062E\u0647 \u062C\u062F\u06CC\u062F \u0628\u0627 \u06AF\u0632\u0627\u0631\u0634\u200C\u0647\u0627\u06CC \u0628\u06CC\u0634\u062A\u0631"
 
 CHECK_PREFIX = test_server.CHECK_PREFIX
+OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
+NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
+PACKAGE_PATH = "/releases/2.0/nirva.zip"
+PACKAGE_URL = "https://updates.example" + PACKAGE_PATH
+DATA_NAME = "data/ledger.txt"
+DATA = "".join(f"ledger line {n:05d}\r\n" for n in range(4000)).encode("ascii")
 IDOK = 1
 START_BUTTON_ID = 104
 LATER_BUTTON_ID = 105
@@ -82,24 +93,38 @@ def display():
         yield name
 
 
+@pytest.fixture(scope="session")
+def probe(display):
+    probe = harness.WindowProbe()
+    yield probe
+    probe.close()
+
+
 class Office:
     """A user's folder with the application directory, and the updater run in it."""
 
-    def __init__(self, root, display_name):
+    def __init__(self, root, probe):
         self.root = root
         self.folder = root / "office"
         self.folder.mkdir()
         self.app_records = root / "app-records.jsonl"
-        self.display = display_name
+        self.probe = probe
         self.process = None
-        self.dump_path = root / "windows.json"
+        self.started = []
+        # Every program of this test, and what it starts, carries it.
+        self.marker = f"NIRVA_TEST_CASE={root}"
 
     def env(self, extra=None):
         values = {
-            "DISPLAY": self.display,
             "NIRVA_FAKE_RECORD": str(self.app_records),
+            "NIRVA_TEST_CASE": str(self.root),
         }
         return {**os.environ, **values, **(extra or {})}
+
+    def run(self, command, cwd, extra_env=None):
+        """A program of this test, ended with it."""
+        self.started.append(subprocess.Popen(command, cwd=cwd, env=self.env(extra_env), **QUIET))
+        return self.started[-1]
 
     def install_application(self, variant, directory="NIRVA"):
         target = self.folder / directory
@@ -108,8 +133,7 @@ class Office:
         return target
 
     def start_updater(self, extra_env=None, arguments=(), executable=UPDATER, tracer=()):
-        self.process = subprocess.Popen([*tracer, str(WINE_RUN), str(executable), *arguments], cwd=self.folder,
-                                        env=self.env(extra_env), **QUIET)
+        self.process = self.run([*tracer, str(WINE_RUN), str(executable), *arguments], self.folder, extra_env)
         return self.process
 
     def wait_for_exit(self, timeout=60):
@@ -118,26 +142,20 @@ class Office:
     def start_application(self, mode, directory="NIRVA"):
         """A running copy of the installed application, as the user left it."""
         started = len(self.starts())
-        subprocess.Popen([str(WINE_RUN), str(self.folder / directory / "nirva_acc.exe")],
-                         cwd=self.folder / directory, env=self.env({"NIRVA_FAKE_MODE": mode}), **QUIET)
+        self.run([str(WINE_RUN), str(self.folder / directory / "nirva_acc.exe")], self.folder / directory,
+                 {"NIRVA_FAKE_MODE": mode})
         return self.wait_for_starts(started + 1)[-1]
 
     def hold(self, folder, milliseconds):
         """A program working in folder, which Windows then will not rename or remove,
         until the returned file is deleted and milliseconds more."""
         signal = self.root / "holding"
-        subprocess.Popen([str(WINE_RUN), str(SUPPORT_DIR / "ui_probe.exe"), "hold", str(signal), str(milliseconds)],
-                         cwd=folder, env=self.env(), **QUIET)
+        self.run([str(WINE_RUN), str(SUPPORT_DIR / "ui_probe.exe"), "hold", str(signal), str(milliseconds)], folder)
         wait_until(signal.exists, 30, what="the holder")
         return signal
 
-    def probe(self, *arguments):
-        return harness.probe(*arguments, env=self.env())
-
     def windows(self):
-        found = harness.windows(self.dump_path, env=self.env())
-        assert found is not None, "the window probe failed"
-        return found
+        return self.probe.windows()
 
     def main_window(self):
         return next((w for w in self.windows() if w["class"] == "NIRVAUpdater" and w["visible"]), None)
@@ -162,10 +180,10 @@ class Office:
         return wait_until(lambda: self.message_box(text), timeout, what=f"a message box saying {text!r}")
 
     def press(self, window, control_id):
-        assert self.probe("click", str(window["hwnd"]), str(control_id)) == 0
+        assert self.probe.ask(f"click {window['hwnd']} {control_id}") == "0"
 
     def close(self, window):
-        assert self.probe("close", str(window["hwnd"])) == 0
+        assert self.probe.ask(f"close {window['hwnd']}") == "0"
 
     def records(self):
         return read_records(self.app_records)
@@ -178,9 +196,11 @@ class Office:
         return wait_until(lambda: len(self.starts()) >= count and self.starts(), timeout,
                           what=f"{count} application start(s)")
 
-    def assert_not_started(self, grace=2.0, earlier=0):
-        """No start beyond the `earlier` ones, a moment after the updater has gone."""
-        time.sleep(grace)
+    def assert_not_started(self, earlier=0):
+        """No start beyond the `earlier` ones, once all that the updater started has ended."""
+        wait_until(lambda: set(harness.marked_processes(self.marker)) <= {p.pid for p in self.started
+                                                                          if p.poll() is None},
+                   30, 0.05, what="the programs the updater started to end")
         assert len(self.starts()) == earlier
 
 
@@ -207,20 +227,112 @@ def notes_text(window):
 
 
 @pytest.fixture
-def office(tmp_path, display):
-    office = Office(tmp_path, display)
+def office(tmp_path, probe):
+    office = Office(tmp_path, probe)
     yield office
-    if office.process and office.process.poll() is None:
-        office.process.kill()
-    harness.stop_wine()
+    harness.end_processes(office.marker)
+    for process in office.started:
+        process.wait()
+    wait_until(lambda: not probe.windows(), 30, 0.05, what="the test's windows to go")
 
 
 @pytest.fixture
-def server():
-    server = test_server.start(PORT, str(KEY_DIR / "pinned.crt"), str(KEY_DIR / "pinned.key"))
+def server(request):
+    """The update server, with the pinned key unless a test names another."""
+    server = test_server.start(PORT, *key(getattr(request, "param", "pinned")))
     yield server
     server.stop()
 
 
 def check_requests(server):
     return [r for r in server.requests if r["path"].startswith(CHECK_PREFIX)]
+
+
+def key(name):
+    return str(KEY_DIR / f"{name}.crt"), str(KEY_DIR / f"{name}.key")
+
+
+# What the update tests share: release 2.0.0.0 with the new program and a
+# ledger, offered to an office that holds 1.2.3.4, and what a user then sees.
+@functools.cache
+def package(folder="", application=NEW_APPLICATION):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.write(application, folder + "nirva_acc.exe")
+        archive.writestr(folder + DATA_NAME, DATA)
+    return buffer.getvalue()
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def path_of(url):
+    return "/" + url.split("/", 3)[3]
+
+
+def offer(server, mandatory=False, sha256_text="", url=PACKAGE_URL, **package_options):
+    """Release 2.0.0.0 offered, its package served at url with the options test_server takes."""
+    server.check_body = manifest("2.0.0.0", url=url, mandatory=mandatory, sha256=sha256_text)
+    server.packages[path_of(url)] = {"data": package(), **package_options}
+
+
+def package_requests(server, url=PACKAGE_URL):
+    return [r for r in server.requests if r["path"] == path_of(url)]
+
+
+def start_update(office):
+    window = office.wait_for_main_window()
+    office.press(window, START_BUTTON_ID)
+    return window
+
+
+def watch_until_exit(office):
+    """Status text and progress position of every look at the window until the updater ends."""
+    seen = []
+    while office.process.poll() is None:
+        window = office.main_window()
+        if window:
+            seen.append((status_text(window), progress_position(window)))
+        time.sleep(0.02)
+    return seen
+
+
+def assert_installed(office):
+    folder = office.folder
+    assert office.wait_for_exit() == 0
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert (folder / "NIRVA" / DATA_NAME).read_bytes() == DATA
+    assert (folder / "NIRVA.bak" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    assert not (folder / "update").exists()
+    starts = office.wait_for_starts(1)
+    assert len(starts) == 1
+    assert starts[0]["version"] == "2.0.0.0"
+    assert starts[0]["cwd"].endswith("\\office\\NIRVA")
+    assert starts[0]["exe"].endswith("\\office\\NIRVA\\nirva_acc.exe")
+
+
+def assert_nothing_installed(office):
+    folder = office.folder
+    assert (folder / "NIRVA" / "nirva_acc.exe").read_bytes() == OLD_APPLICATION.read_bytes()
+    # What a failed download received waits for the next start.
+    assert sorted(p.name for p in folder.iterdir() if ".partial" not in p.name) == ["NIRVA"]
+    assert office.starts() == []
+
+
+def expect_server_failure(office, earlier_starts=0):
+    box = office.wait_for_message_box(SERVER_FAILURE_TEXT)
+    assert box["title"] == SERVER_FAILURE_CAPTION
+    assert office.main_window() is None
+    office.press(box, IDOK)
+    assert office.wait_for_exit() == 0
+    office.assert_not_started(earlier=earlier_starts)
+
+
+def release_with_updater(updater):
+    """A package of the new program that carries an updater too."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.write(NEW_APPLICATION, "nirva_acc.exe")
+        archive.write(updater, "nirva_updater.exe")
+    return buffer.getvalue()

@@ -10,9 +10,9 @@ import zipfile
 import pytest
 
 import harness
-from conftest import DOWNLOAD_FAILED_TEXT, INSTALLING_TEXT, manifest, wait_until
-from test_update import (DATA, DATA_NAME, NEW_APPLICATION, PACKAGE_URL, assert_installed, package, sha256,
-                         start_update, watch_until_exit)
+from conftest import (DATA, DATA_NAME, DOWNLOAD_FAILED_TEXT, INSTALLING_TEXT, NEW_APPLICATION, PACKAGE_URL,
+                      assert_installed, offer, package, package_requests, path_of, sha256, start_update, wait_until,
+                      watch_until_exit)
 
 PARTIAL = "nirva.zip.partial"
 RECORD = "nirva.zip.partial.record"
@@ -34,15 +34,6 @@ def garbled():
     return bytes(byte ^ 0xFF for byte in package()[:FIFTH]) + package()[FIFTH:]
 
 
-def path_of(url):
-    return "/" + url.split("/", 3)[3]
-
-
-def offer(server, sha256_text="", url=PACKAGE_URL, **options):
-    server.check_body = manifest("2.0.0.0", url=url, sha256=sha256_text)
-    server.packages[path_of(url)] = {"data": package(), **options}
-
-
 def rest_from(start):
     return f"bytes={start}-"
 
@@ -50,7 +41,7 @@ def rest_from(start):
 def assert_resumed_as(server, url, expected):
     """Each package request's (Range asked, status answered); every request
     for the rest names the validator of the answer whose bytes it continues."""
-    requests = [r for r in server.requests if r["path"] == path_of(url)]
+    requests = package_requests(server, url)
     assert [(r["range"], r["status"]) for r in requests] == expected
     assert all(r["if_range"] == requests[0]["etag"] for r in requests if r["range"])
     return sum(r["sent"] for r in requests)
@@ -71,8 +62,6 @@ def assert_only_package_left(office, data):
                  [(None, 200), (None, 200)], package, None, id="nothing-vouches-for-the-kept-bytes"),
     pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), None,
                  [(None, 200), (rest_from(FIFTH), 200)], repacked, None, id="file-changed"),
-    pytest.param(dict(data=[package(), repacked()], etag=['"old"', '"new"'], cut_at=[FIFTH, None]), repacked,
-                 [(None, 200), (rest_from(FIFTH), 200)], repacked, None, id="file-changed-with-digest"),
     pytest.param(dict(data=[garbled(), package()], etag='"same"', cut_at=[FIFTH, None]), package,
                  [(None, 200), (rest_from(FIFTH), 206), (None, 200)], package, None,
                  id="kept-bytes-fail-the-digest"),
@@ -82,7 +71,7 @@ def assert_only_package_left(office, data):
 def test_broken_download_asks_only_for_the_rest(office, server, options, digest_of, expected, installed,
                                                 most_sent):
     office.install_application("1234")
-    offer(server, sha256(digest_of()) if digest_of else "", **options)
+    offer(server, sha256_text=sha256(digest_of()) if digest_of else "", **options)
     office.start_updater()
 
     start_update(office)
@@ -101,13 +90,16 @@ def test_broken_download_asks_only_for_the_rest(office, server, options, digest_
 @pytest.mark.parametrize("same_release", [True, False], ids=["same-release", "other-release"])
 def test_killed_download_resumes_only_for_the_same_release(office, server, same_release):
     office.install_application("1234")
-    offer(server, sha256(package()), chunk_size=2048, delay=0.05)
+    # Paced as the updater writes them, the chunks reach the disk; the answer
+    # waits at a third, for the power to go.
+    offer(server, sha256_text=sha256(package()), chunk_size=4096, delay=0.12, hold_at=len(package()) // 3)
     office.start_updater()
     start_update(office)
     partial = office.folder / PARTIAL
-    wait_until(lambda: partial.exists() and partial.stat().st_size >= len(package()) // 3, 60, interval=0.05,
-               what="a third of the package on disk")
+    wait_until(lambda: partial.exists() and partial.stat().st_size >= FIFTH, 60, interval=0.05,
+               what="a fifth of the package on disk")
     harness.stop_wine()
+    server.release()
     office.wait_for_exit()
     kept = partial.stat().st_size
     assert kept < len(package()) and not (office.folder / "nirva.zip").exists()
@@ -119,7 +111,7 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
         # Another package of the release: the old bytes are dropped at once,
         # the new ones resume on their own.
         url, expected = PACKAGE_URL.replace("2.0", "2.0.1"), [(None, 200), (rest_from(FIFTH), 206)]
-        offer(server, sha256(package()), url=url, cut_at=[FIFTH, None])
+        offer(server, sha256_text=sha256(package()), url=url, cut_at=[FIFTH, None])
     office.start_updater()
     start_update(office)
 
@@ -132,7 +124,7 @@ def test_killed_download_resumes_only_for_the_same_release(office, server, same_
 def test_progress_counts_kept_bytes_and_shows_the_links_speed(office, server):
     # 16 KiB a second, the first 16 KiB of each answer along with its headers.
     office.install_application("1234")
-    offer(server, sha256(package()), cut_at=[FIFTH, None], chunk_size=16384, delay=1.0)
+    offer(server, sha256_text=sha256(package()), cut_at=[FIFTH, None], chunk_size=16384, delay=1.0)
     office.start_updater()
     start_update(office)
 

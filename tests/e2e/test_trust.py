@@ -3,28 +3,20 @@ followed, no TLS older than 1.2 is spoken, a malformed digest refuses the
 update, no planted DLL is loaded, and the server key can be rotated through
 the updater's own self-update."""
 
-import io
 import shutil
 import ssl
-import subprocess
-import zipfile
 
 import pytest
 
-from conftest import (CHECK_PREFIX, DOWNLOAD_FAILED_TEXT, KEY_DIR, PORT, QUIET, SUPPORT_DIR, UPDATER, WINE_RUN,
-                      manifest, test_server, wait_until)
+from conftest import (CHECK_PREFIX, DOWNLOAD_FAILED_TEXT, OLD_APPLICATION, PACKAGE_PATH, PORT, SUPPORT_DIR,
+                      UPDATER, WINE_RUN, assert_installed, assert_nothing_installed,
+                      expect_server_failure, key, manifest, offer, package, package_requests, release_with_updater,
+                      sha256, test_server, wait_until)
 from harness import BUILD_DIR
-from test_startup import expect_server_failure
-from test_update import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, assert_installed,
-                         assert_nothing_installed, offer, package, package_requests, sha256)
 
 NEXT_UPDATER = BUILD_DIR / "next" / "nirva_updater.exe"
 # ws2_32 is one that winhttp imports and the updater never loads by itself.
 PLANTED = ("winhttp", "version", "crypt32", "bcrypt", "ws2_32")
-
-
-def key(name):
-    return str(KEY_DIR / f"{name}.crt"), str(KEY_DIR / f"{name}.key")
 
 
 @pytest.fixture
@@ -37,28 +29,22 @@ def elsewhere():
 
 @pytest.mark.parametrize("first_key, redirected", [
     ("wrong", "check"), ("pinned", "check"), ("wrong", "package"), ("pinned", "package")])
-def test_redirects_are_not_followed(office, elsewhere, first_key, redirected):
+def test_redirects_are_not_followed(office, server, elsewhere, first_key, redirected):
     """The first hop answers 302 with a Location whose target would answer 200."""
     target = f"https://127.0.0.1:{PORT + 1}"
-    elsewhere.check_body = manifest("2.0.0.0", url=PACKAGE_URL)
-    elsewhere.packages[PACKAGE_PATH] = dict(data=package())
+    offer(elsewhere)
     office.install_application("1234")
-    first = test_server.start(PORT, *key("pinned" if redirected == "package" else first_key))
-    try:
-        offer(first, mandatory=True)
-        if redirected == "package" and first_key != "pinned":
-            # The check is answered with the pinned key, the package request with the other.
-            first.use_key_after_first_connection(*key(first_key))
-        path = CHECK_PREFIX + "1.2.3.4" if redirected == "check" else PACKAGE_PATH
-        first.redirects[path] = target + path
-        office.start_updater()
-        if redirected == "check":
-            expect_server_failure(office)
-        else:
-            office.wait_for_status(DOWNLOAD_FAILED_TEXT)
-            assert len(package_requests(first)) == 3
-    finally:
-        first.stop()
+    offer(server, mandatory=True)
+    # The redirecting answer comes with first_key (after a check with the pinned key).
+    (server.use_key if redirected == "check" else server.use_key_after_first_connection)(*key(first_key))
+    path = CHECK_PREFIX + "1.2.3.4" if redirected == "check" else PACKAGE_PATH
+    server.redirects[path] = target + path
+    office.start_updater()
+    if redirected == "check":
+        expect_server_failure(office)
+    else:
+        office.wait_for_status(DOWNLOAD_FAILED_TEXT)
+        assert len(package_requests(server)) == 3
     assert elsewhere.requests == []
     assert_nothing_installed(office)
 
@@ -75,11 +61,10 @@ def test_a_server_that_speaks_only_tls_1_0_and_1_1_is_refused(office, server):
     assert server.requests == []
 
 
-@pytest.mark.parametrize("digest", [sha256(package())[1:], sha256(package())[:-1] + "g"],
-                         ids=["63-digits", "stray-letter"])
-def test_malformed_digest_refuses_the_update_before_any_package_request(office, server, digest):
+# Which texts are digests the unit tests list; this one is a digit short.
+def test_malformed_digest_refuses_the_update_before_any_package_request(office, server):
     office.install_application("1234")
-    offer(server, mandatory=True, sha256_text=digest)
+    offer(server, mandatory=True, sha256_text=sha256(package())[1:])
     office.start_updater()
 
     window = office.wait_for_status(DOWNLOAD_FAILED_TEXT)
@@ -110,25 +95,17 @@ def test_dlls_planted_beside_the_updater_are_never_loaded(office, server, switch
     assert sorted(path.name for path in office.folder.glob("*.loaded")) == []
 
 
-def release_with_updater(updater):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        archive.write(NEW_APPLICATION, "nirva_acc.exe")
-        archive.write(updater, "nirva_updater.exe")
-    return buffer.getvalue()
-
-
 # The office's updater pins key A ("pinned") with B ("backup") as its backup;
 # the next updater pins B, with a new backup. "still-running" keeps a copy of
 # an earlier updater running under the name a replacement moves the current
 # one to, so that the replacement cannot happen.
-@pytest.mark.parametrize("case, update_key, carried", [
+@pytest.mark.parametrize("case, server, carried", [
     ("switch-after-update", "pinned", NEXT_UPDATER),
     ("switch-before-update", "backup", NEXT_UPDATER),
     ("same-version", "pinned", UPDATER),
     ("still-running", "pinned", NEXT_UPDATER),
-])
-def test_key_rotation_through_the_updaters_own_update(office, case, update_key, carried):
+], indirect=["server"])
+def test_key_rotation_through_the_updaters_own_update(office, server, case, carried):
     office.install_application("1234")
     updater = office.folder / "nirva_updater.exe"
     shutil.copyfile(UPDATER, updater)
@@ -136,33 +113,26 @@ def test_key_rotation_through_the_updaters_own_update(office, case, update_key, 
     if case == "still-running":
         shutil.copyfile(OLD_APPLICATION, old_updater)
         started = office.root / "still-running.jsonl"
-        subprocess.Popen([str(WINE_RUN), str(old_updater)], cwd=office.folder,
-                         env=office.env({"NIRVA_FAKE_MODE": "stubborn", "NIRVA_FAKE_RECORD": str(started)}), **QUIET)
+        holder = office.run([str(WINE_RUN), str(old_updater)], office.folder,
+                            {"NIRVA_FAKE_MODE": "stubborn", "NIRVA_FAKE_RECORD": str(started)})
         wait_until(started.exists, 30, what="the earlier updater to run")
     release = release_with_updater(carried)
     replaced = carried == NEXT_UPDATER and case != "still-running"
+    offer(server, mandatory=True, sha256_text=sha256(release), data=release)
 
-    server = test_server.start(PORT, *key(update_key))
-    try:
-        server.check_body = manifest("2.0.0.0", url=PACKAGE_URL, mandatory=True, sha256=sha256(release))
-        server.packages[PACKAGE_PATH] = dict(data=release)
-        office.start_updater(executable=updater)
-        assert office.wait_for_exit(timeout=120) == 0
-        assert [s["version"] for s in office.wait_for_starts(1)] == ["2.0.0.0"]
-    finally:
-        server.stop()
+    office.start_updater(executable=updater)
+    assert office.wait_for_exit(timeout=120) == 0
+    assert [s["version"] for s in office.wait_for_starts(1)] == ["2.0.0.0"]
     assert updater.read_bytes() == (NEXT_UPDATER if replaced else UPDATER).read_bytes()
     assert old_updater.exists() == (case != "same-version")
     assert not (office.folder / "nirva_updater.exe.new").exists()
+    if case == "still-running":
+        holder.kill()  # the earlier updater's file may go from now on
 
     # The vendor now serves with key B, and nothing newer.
-    server = test_server.start(PORT, *key("backup"))
-    try:
-        server.check_body = manifest("2.0.0.0")
-        office.start_updater(executable=updater)
-        assert office.wait_for_exit() == 0
-        assert [s["version"] for s in office.wait_for_starts(2)] == ["2.0.0.0", "2.0.0.0"]
-    finally:
-        server.stop()
-    if case != "still-running":
-        wait_until(lambda: not old_updater.exists(), 10, what="the replaced updater to be removed")
+    server.use_key(*key("backup"))
+    server.check_body = manifest("2.0.0.0")
+    office.start_updater(executable=updater)
+    assert office.wait_for_exit() == 0
+    assert [s["version"] for s in office.wait_for_starts(2)] == ["2.0.0.0", "2.0.0.0"]
+    wait_until(lambda: not old_updater.exists(), 10, what="the replaced updater to be removed")

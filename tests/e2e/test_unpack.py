@@ -13,11 +13,9 @@ from pathlib import Path
 import pytest
 
 import packages
-from conftest import ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK, SUPPORT_DIR, manifest
+from conftest import (ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK, NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH,
+                      manifest)
 
-OLD_APPLICATION = SUPPORT_DIR / "nirva_acc_1234.exe"
-NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
-PACKAGE_PATH = "/releases/2.0/nirva.zip"
 OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), "data/ledger.txt": b"the old release's ledger"}
 EXTRA = b"an extra file of the release\r\n" * 40
 # Offsets of flags, method and uncompressed size in a local header; the

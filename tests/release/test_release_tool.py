@@ -17,6 +17,7 @@ sys.path.insert(0, str(TOOL.parent))
 sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
 
 import patch_reference  # noqa: E402
+import versioned_exe  # noqa: E402
 from release_tool import checks, package, reader  # noqa: E402
 
 URL = "https://updates.example.com/packages/4.1.0.12/nirva.zip"
@@ -67,9 +68,15 @@ def assert_refused(result, out, *words):
     assert not out.exists() or not any(out.iterdir())
 
 
-def test_package_is_byte_for_byte_reproducible(release_folder, notes_file, tmp_path):
+def test_package_holds_the_folder_content_at_its_root_byte_for_byte_reproducible(release_folder, notes_file,
+                                                                                 tmp_path):
     first = build(release_folder, notes_file, tmp_path / "first")
     assert first.returncode == 0, first.stderr
+    with zipfile.ZipFile(tmp_path / "first" / "nirva.zip") as archive:
+        assert archive.namelist() == sorted(
+            list(FOLDER_FILES) + ["nirva_acc.exe", "data/", "data/forms/", "logs/", "گزارش/"])
+        for name, content in FOLDER_FILES.items():
+            assert archive.read(name) == content
     for path in release_folder.rglob("*"):
         os.utime(path, (1_700_000_000, 1_700_000_000))
         path.chmod(0o700 if path.is_dir() else 0o600)
@@ -77,15 +84,6 @@ def test_package_is_byte_for_byte_reproducible(release_folder, notes_file, tmp_p
     assert second.returncode == 0, second.stderr
     for name in ("nirva.zip", "manifest.json"):
         assert (tmp_path / "first" / name).read_bytes() == (tmp_path / "second" / name).read_bytes()
-
-
-def test_package_holds_the_folder_content_at_its_root(release_folder, notes_file, tmp_path):
-    assert build(release_folder, notes_file, tmp_path / "out").returncode == 0
-    with zipfile.ZipFile(tmp_path / "out" / "nirva.zip") as archive:
-        assert archive.namelist() == sorted(
-            list(FOLDER_FILES) + ["nirva_acc.exe", "data/", "data/forms/", "logs/", "گزارش/"])
-        for name, content in FOLDER_FILES.items():
-            assert archive.read(name) == content
 
 
 def test_manifest_is_read_back_exactly(release_folder, notes_file, tmp_path):
@@ -248,71 +246,12 @@ def test_check_manifest_names_what_the_updater_would_misread(tmp_path, text, mes
     assert f"refused: {message}" in result.stderr
 
 
-# Real PEs with a version resource, as a resource compiler writes it.
-
-MINGW_GCC = "x86_64-w64-mingw32-gcc-posix"
-MINGW_WINDRES = "x86_64-w64-mingw32-windres"
-# Stands for the ProductVersion of the "versioned" executable; replaced, with
-# NULs after it, by the version a test wants.
-PLACEHOLDER = "@" * 32
-
-VERSION_RC = """\
-1 VERSIONINFO
-FILEVERSION 1,4,0,7
-PRODUCTVERSION 1,4,0,7
-BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-%(tables)s
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", %(translations)s
-  END
-END
-"""
-
-
-def string_table(name, **values):
-    lines = [f'    BLOCK "{name}"', "    BEGIN"]
-    lines += [f'      VALUE "{key}", "{value}"' for key, value in values.items()]
-    return "\n".join(lines + ["    END"])
-
-
 @pytest.fixture(scope="session")
 def executables(tmp_path_factory):
-    """Executables with a ProductVersion to fill in, with a first translation
-    that lacks one, and with no version resource."""
-    directory = tmp_path_factory.mktemp("pe")
-    (directory / "main.c").write_text("int main(void) { return 0; }\n")
-    resources = {
-        "versioned": VERSION_RC % {
-            "tables": string_table("040904b0", CompanyName="Test", ProductVersion=PLACEHOLDER),
-            "translations": "0x0409, 1200"},
-        "first-translation-lacks-it": VERSION_RC % {
-            "tables": string_table("041904b0", FileVersion="1.4.0.7") + "\n"
-                      + string_table("040904b0", ProductVersion="1.4.0.7"),
-            "translations": "0x0419, 1200, 0x0409, 1200"},
-        "unversioned": None,
-    }
-    built = {}
-    for name, resource in resources.items():
-        objects = []
-        if resource is not None:
-            (directory / f"{name}.rc").write_text(resource)
-            subprocess.run([MINGW_WINDRES, "-O", "coff", "-o", directory / f"{name}.o", directory / f"{name}.rc"],
-                           check=True)
-            objects.append(directory / f"{name}.o")
-        built[name] = directory / f"{name}.exe"
-        subprocess.run([MINGW_GCC, "-o", built[name], directory / "main.c", *objects], check=True)
-    return built
+    return versioned_exe.build(tmp_path_factory.mktemp("pe"))
 
 
-def application(executables, version):
-    """The versioned executable's bytes with the given ProductVersion."""
-    placeholder = PLACEHOLDER.encode("utf-16-le")
-    wanted = version.encode("utf-16-le").ljust(len(placeholder), b"\0")
-    return executables["versioned"].read_bytes().replace(placeholder, wanted)
+application = versioned_exe.with_product_version
 
 
 @pytest.mark.parametrize("executable, version, returncode, words", [

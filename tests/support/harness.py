@@ -3,12 +3,16 @@ port, an X display, the window probe, Wine clean-up, nginx serving a release
 and a proxy that breaks a connection.
 
 ``python3 harness.py display WIDTHxHEIGHT COMMAND...`` runs COMMAND with an X display.
+``python3 harness.py isolate COMMAND...`` runs COMMAND in a network namespace of
+its own (where the test port is free), with its own copy of the build's Wine
+prefix and its own X display, so that such commands run side by side.
 """
 
 import contextlib
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -24,7 +28,8 @@ BUILD_DIR = Path(os.environ.get("NIRVA_BUILD_DIR", SOURCE_DIR / "build" / "test"
 SUPPORT_DIR = BUILD_DIR / "tests" / "support"
 KEY_DIR = BUILD_DIR / "test-keys"
 WINE_RUN = BUILD_DIR / "wine-run"
-WINEPREFIX = BUILD_DIR / "wineprefix"
+# wine-run takes the same variable: an isolated command works in its own copy.
+WINEPREFIX = Path(os.environ.get("NIRVA_WINEPREFIX", BUILD_DIR / "wineprefix"))
 UPDATER = BUILD_DIR / "nirva_updater.exe"
 # The same updater, believing only releases signed with the test release key.
 SIGNED_UPDATER = BUILD_DIR / "signed" / "nirva_updater.exe"
@@ -61,19 +66,21 @@ def wait_until(condition, timeout=30.0, interval=0.25, what="condition"):
 @contextlib.contextmanager
 def display(size, private=False):
     """An X display for Wine's windows: the caller's, unless private, or a new
-    Xvfb on the first free number; DISPLAY names it for every child process."""
+    Xvfb on a number it finds free itself (several start at once); DISPLAY
+    names it for every child process."""
     if os.environ.get("DISPLAY") and not private:
         yield os.environ["DISPLAY"]
         return
-    number = 90
-    while Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
-        number += 1
-    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", f"{size}x24"], **QUIET)
+    # Xvfb writes the number on this pipe once it accepts clients.
+    ready, ready_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(ready_end), "-nolisten", "tcp", "-screen", "0", f"{size}x24"],
+                            pass_fds=[ready_end], **QUIET)
+    os.close(ready_end)
     try:
-        wait_until(lambda: Path(f"/tmp/.X11-unix/X{number}").exists() or xvfb.poll() is not None, 10, 0.1,
-                   what="Xvfb")
-        if xvfb.poll() is not None:
-            raise RuntimeError(f"Xvfb could not start on :{number}")
+        with os.fdopen(ready) as answer:
+            number = answer.readline().strip()
+        if not number:
+            raise RuntimeError(f"Xvfb could not start (exit {xvfb.wait()})")
         os.environ["DISPLAY"] = f":{number}"
         yield os.environ["DISPLAY"]
     finally:
@@ -81,18 +88,39 @@ def display(size, private=False):
         xvfb.wait()
 
 
-def probe(*arguments, wine_run=WINE_RUN, env=None):
-    """Runs the window probe (dump FILE, click HWND ID, close HWND): its exit code."""
-    return subprocess.run([str(wine_run), str(SUPPORT_DIR / "ui_probe.exe"), *map(str, arguments)], env=env,
-                          timeout=60, **QUIET).returncode
+class WindowProbe:
+    """The window probe (tests/support/ui_probe.cpp) as one Windows process for
+    many looks: a command is a line on its input, the answer a line on its
+    output. It starts again when the prefix was stopped under it."""
 
+    def __init__(self, wine_run=WINE_RUN):
+        self.command = [str(wine_run), str(SUPPORT_DIR / "ui_probe.exe"), "serve"]
+        self.process = None
 
-def windows(dump, wine_run=WINE_RUN, env=None):
-    """The top-level windows and their children as the probe sees them, or None if it could not look."""
-    dump.unlink(missing_ok=True)
-    if probe("dump", dump, wine_run=wine_run, env=env) != 0:
-        return None
-    return json.loads(dump.read_text(encoding="utf-8"))
+    def ask(self, line, timeout=60):
+        for _ in range(2):
+            if self.process is None or self.process.poll() is not None:
+                self.process = subprocess.Popen(self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                                stderr=subprocess.DEVNULL)
+            with contextlib.suppress(BrokenPipeError):
+                self.process.stdin.write(line.encode() + b"\n")
+                self.process.stdin.flush()
+                if select.select([self.process.stdout], [], [], timeout)[0]:
+                    answer = self.process.stdout.readline()
+                    if answer:
+                        return answer.decode("utf-8").rstrip("\n")
+            self.close()
+        raise AssertionError(f"the window probe gave no answer to {line!r}")
+
+    def windows(self):
+        """The top-level windows and their children, as JSON objects."""
+        return json.loads(self.ask("dump"))
+
+    def close(self):
+        if self.process:
+            self.process.kill()
+            self.process.communicate()
+            self.process = None
 
 
 def progress_position(window):
@@ -104,6 +132,40 @@ def stop_wine(prefix=WINEPREFIX):
     env = dict(os.environ, WINEPREFIX=str(prefix))
     subprocess.run([WINESERVER, "-k"], env=env, **QUIET)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=60, **QUIET)
+
+
+# Wine's own programs, which a prefix keeps for the next test.
+WINE_PROGRAMS = {"wineserver", "wineserver64", "wineboot.exe", "services.exe", "explorer.exe", "winedevice.exe",
+                 "plugplay.exe", "svchost.exe", "rpcss.exe", "conhost.exe"}
+
+
+def marked_processes(marker):
+    """The live processes (Wine's own programs aside) whose environment holds
+    marker, "NAME=value": Windows programs pass it on to what they start."""
+    needle = b"\0" + marker.encode() + b"\0"
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if not entry.name.isdigit() or needle not in b"\0" + (entry / "environ").read_bytes():
+                continue
+            stat = (entry / "stat").read_text()
+        except OSError:  # it has just ended
+            continue
+        name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
+        if state != "Z" and name not in WINE_PROGRAMS:
+            found.append(int(entry.name))
+    return found
+
+
+def end_processes(marker, timeout=30):
+    """Ends the processes marked so, and what they start meanwhile, and waits until they have gone."""
+    def ended():
+        pids = marked_processes(marker)
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+        return not pids
+    wait_until(ended, timeout, 0.05, what=f"the processes of {marker} to end")
 
 
 @contextlib.contextmanager
@@ -216,16 +278,55 @@ def publish(root, out, version):
     os.replace(root / "manifest.json.new", root / "manifest.json")
 
 
+def run(command):
+    """Runs command to its end, or ends it with this process."""
+    child = subprocess.Popen(command)
+    try:
+        return child.wait()
+    except KeyboardInterrupt:
+        return 130
+    finally:
+        if child.poll() is None:
+            child.terminate()
+            child.wait()
+
+
+def isolate(command):
+    """Runs command as the module's docstring says (as root); its exit code."""
+    if os.environ.get("NIRVA_ISOLATED") != "1":
+        # unshare runs this again in the new namespaces, as the same process.
+        os.environ["NIRVA_ISOLATED"] = "1"
+        os.execvp("unshare", ["unshare", "--net", "--mount", sys.executable, __file__, "isolate", *command])
+    # Its own X socket directory too: Xvfb in another network namespace would
+    # take over the socket of a display number in use, and remove it at its end.
+    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp/.X11-unix"], check=True)
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    copy = Path(tempfile.mkdtemp(prefix="wineprefix-", dir=BUILD_DIR))
+    try:
+        # The registry is copied; drive_c (630 MB, which Wine only reads) is linked.
+        shutil.copytree(WINEPREFIX, copy, symlinks=True, dirs_exist_ok=True, ignore=lambda folder, names:
+                        ["drive_c"] if Path(folder) == WINEPREFIX else [])
+        shutil.copytree(WINEPREFIX / "drive_c", copy / "drive_c", symlinks=True, copy_function=os.link)
+        os.environ["NIRVA_WINEPREFIX"] = str(copy)
+        with display("1280x1024", private=True):
+            try:
+                return run(command)
+            finally:
+                stop_wine(copy)
+    finally:
+        shutil.rmtree(copy)
+
+
 def main(argv):
-    if len(argv) < 3 or argv[0] != "display":
-        sys.exit("usage: harness.py display WIDTHxHEIGHT COMMAND...")
-    # A terminated run still ends its Xvfb.
+    # A terminated run still ends its Xvfb and its Wine.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    if len(argv) >= 2 and argv[0] == "isolate":
+        return isolate(argv[1:])
+    if len(argv) < 3 or argv[0] != "display":
+        sys.exit("usage: harness.py display WIDTHxHEIGHT COMMAND... | harness.py isolate COMMAND...")
     with display(argv[1]):
-        try:
-            return subprocess.call(argv[2:])
-        except KeyboardInterrupt:
-            return 130
+        return run(argv[2:])
 
 
 if __name__ == "__main__":

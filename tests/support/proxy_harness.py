@@ -295,7 +295,7 @@ def office_computer(folder):
     prefix of its own (a copy of the tests' one), whose wineserver starts there."""
     (folder / "hosts").write_text("127.0.0.1 localhost\n127.0.0.1 office.nirva.test office\n")
     (folder / "resolv.conf").write_text("nameserver 127.0.0.1\n")
-    source, prefix = Path(os.environ.get("NIRVA_WINEPREFIX", harness.WINEPREFIX)), folder / "wineprefix"
+    source, prefix = harness.WINEPREFIX, folder / "wineprefix"
     # The registry is copied; drive_c, which Wine only reads, is linked.
     shutil.copytree(source, prefix, symlinks=True, ignore=lambda at, _: ["drive_c"] if Path(at) == source else [])
     shutil.copytree(source / "drive_c", prefix / "drive_c", symlinks=True, copy_function=os.link)

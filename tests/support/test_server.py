@@ -2,17 +2,22 @@
 
 Imported: ``server = start(port, certfile, keyfile)`` serves in a background
 thread; tests change ``check_status``, ``check_body``, ``check_cut_at``,
-``check_delay`` (seconds before the answer), ``packages`` and ``redirects``
-(path -> Location of a 302) while it runs, may serve every connection after
-the first with another key (``use_key_after_first_connection``), speak only
-older TLS versions (``limit_protocols``), read ``requests`` and call ``stop()``.
+``check_delay`` (seconds before the answer), ``hold_check`` (the answer waits
+for ``release()``), ``packages`` and ``redirects`` (path -> Location of a 302)
+while it runs, may serve with another key from now on (``use_key``) or every
+connection after the first (``use_key_after_first_connection``), speak only
+older TLS versions (``limit_protocols``), read ``requests`` and call
+``stop()``.
 
 Packages answer a single ``Range`` (with ``If-Range`` compared exactly to the
 ``ETag``) as nginx does for static files. A package's ``data``, ``status``,
-``cut_at`` and ``etag`` may be lists: the n-th request for it takes the n-th
-entry, the last one repeating, so a file can change or a fault strike between
+``cut_at``, ``hold_at``, ``etag``, ``chunk_size`` and ``delay`` (seconds
+between chunks) may be lists: the n-th request for it takes the n-th entry,
+the last one repeating, so a file can change or a fault strike between
 attempts. ``cut_at`` ends every response after that many body bytes,
-``ignore_ranges`` always sends the whole file, ``etag=""`` sends no ETag. Each request records its
+``hold_at`` makes it wait there (0: before its headers) until ``release()``,
+so that a test acts while a download runs, ``ignore_ranges`` always sends the
+whole file, ``etag=""`` sends no ETag. Each request records its
 ``range`` and ``if_range`` headers, and the ``status``, ``etag`` and body
 bytes ``sent`` of its answer.
 
@@ -35,7 +40,7 @@ import time
 import warnings
 
 CHECK_PREFIX = "/api/marlix/check/NIRVA_ACC/"
-PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
+PACKAGE_DEFAULTS = dict(status=200, content_length=True, cut_at=None, hold_at=None, chunk_size=65536, delay=0.0,
                         ignore_ranges=False, etag=None)
 SINGLE_RANGE = re.compile(r"bytes=(\d+-\d*|-\d+)$")
 
@@ -61,6 +66,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if self.path in owner.redirects:
             self._answer(302, b"moved", location=owner.redirects[self.path])
         elif self.path.startswith(CHECK_PREFIX):
+            if owner.hold_check:
+                owner.released.wait()
             time.sleep(owner.check_delay)
             self._answer(owner.check_status, owner.check_body, cut_at=owner.check_cut_at)
         elif self.path in owner.packages:
@@ -70,7 +77,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _answer_package(self, package):
         attempt = sum(r["path"] == self.path for r in self.server.owner.requests) - 1
-        status, data, cut_at, etag = (_nth(package[key], attempt) for key in ("status", "data", "cut_at", "etag"))
+        status, data, cut_at, hold_at, etag, chunk_size, delay = (
+            _nth(package[key], attempt) for key in ("status", "data", "cut_at", "hold_at", "etag", "chunk_size", "delay"))
         if isinstance(data, bytes):
             derived = '"%s"' % hashlib.sha256(data).hexdigest()[:16]
         else:
@@ -94,12 +102,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             else:
                 status, headers["Content-Range"] = 206, f"bytes {first}-{last}/{len(data)}"
                 data = data[first:last + 1]
-        self._answer(status, data, package["content_length"], cut_at, package["chunk_size"], package["delay"],
-                     headers=headers)
+        self._answer(status, data, package["content_length"], cut_at, chunk_size, delay, headers=headers,
+                     hold_at=hold_at)
 
     def _answer(self, status, body, content_length=True, cut_at=None, chunk_size=65536, delay=0.0,
-                location=None, headers=None):
+                location=None, headers=None, hold_at=None):
         self.close_connection = True
+        if hold_at == 0:
+            self.server.owner.released.wait()
         self.record["status"] = status
         self.send_response(status)
         self.send_header("Connection", "close")
@@ -112,10 +122,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if cut_at is not None:
             body = body[:cut_at]
-        for offset in range(0, len(body), chunk_size):
-            if offset and delay:
+        # The pieces end where the answer waits, if it does.
+        starts = sorted({*range(0, len(body), chunk_size), *([hold_at] if hold_at and hold_at < len(body) else [])})
+        for offset, end in zip(starts, starts[1:] + [len(body)]):
+            if offset == hold_at:
+                self.server.owner.released.wait()
+            elif offset and delay:
                 time.sleep(delay)
-            piece = body[offset:offset + chunk_size]
+            piece = body[offset:end]
             self.wfile.write(piece)
             self.wfile.flush()
             self.record["sent"] += len(piece)
@@ -174,6 +188,8 @@ class UpdateServer:
         self.check_body = b""
         self.check_cut_at = None
         self.check_delay = 0.0
+        self.hold_check = False
+        self.released = threading.Event()
         self.packages = {}
         self.redirects = {}
         self.requests = []
@@ -182,6 +198,10 @@ class UpdateServer:
         self.host, self.port = self._server.server_address[:2]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
+
+    def use_key(self, certfile, keyfile):
+        """Serves every connection from now on with this key."""
+        self._server.context = _context(certfile, keyfile)
 
     def use_key_after_first_connection(self, certfile, keyfile):
         self._server.later_context = _context(certfile, keyfile)
@@ -203,7 +223,12 @@ class UpdateServer:
             self.requests.append(record)
         return record
 
+    def release(self):
+        """Lets every held answer go on, and no answer wait any more."""
+        self.released.set()
+
     def stop(self):
+        self.release()
         self._server.shutdown()
         self._server.server_close()
         self._thread.join()

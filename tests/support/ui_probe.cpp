@@ -1,18 +1,23 @@
-// Reads and drives the windows of another process for end-to-end tests:
-//   ui_probe dump OUTFILE   JSON list of updater, dialog and fake application windows
-//   ui_probe click HWND ID  BM_CLICK to the child with that control id
-//   ui_probe close HWND     WM_CLOSE to the window
+// Reads and drives the windows of other processes for end-to-end tests:
+//   ui_probe serve          answers one command a line on standard input with
+//                           one line on standard output, for as long as the
+//                           input stays open, so that looking costs no start:
+//                             dump         JSON list of updater, dialog and
+//                                          fake application windows
+//                             click HWND ID  BM_CLICK to the child with that id
+//                             close HWND   WM_CLOSE to the window
+//                           (0 done, 2 bad command or window not found)
 //   ui_probe hold FILE MS   works in its current directory, which Windows then
 //                           will not rename or remove, until FILE (which it
 //                           makes) is deleted, and MS milliseconds more
-// Exit codes: 0 success, 1 dump file not written, 2 bad use or window not found.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record.h"
@@ -117,20 +122,7 @@ std::string topLevelJson(HWND window) {
     return json.finish();
 }
 
-bool writeFileAtomically(const std::wstring& path, const std::string& content) {
-    const std::wstring temporary = path + L".tmp";
-    {
-        const OwnedFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
-            written != content.size())
-            return false;
-    }
-    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-int dump(const std::wstring& outputPath) {
+std::string dump() {
     std::vector<HWND> windows;
     EnumWindows(
         [](HWND window, LPARAM list) {
@@ -145,24 +137,30 @@ int dump(const std::wstring& outputPath) {
         std::string entry = topLevelJson(window);
         // A window destroyed while it was read would give a half-empty entry.
         if (!IsWindow(window)) continue;
-        json += json.size() > 1 ? ",\n" : "\n";
+        if (json.size() > 1) json += ',';
         json += entry;
     }
-    json += "\n]\n";
-    return writeFileAtomically(outputPath, json) ? 0 : 1;
+    return json + ']';
 }
 
-bool parseNumber(const wchar_t* text, std::uintptr_t& value) {
-    wchar_t* end = nullptr;
-    value = static_cast<std::uintptr_t>(std::wcstoull(text, &end, 10));
-    return *text != L'\0' && *end == L'\0';
+bool parseNumber(const std::string& text, std::uintptr_t& value) {
+    char* end = nullptr;
+    value = static_cast<std::uintptr_t>(std::strtoull(text.c_str(), &end, 10));
+    return !text.empty() && *end == '\0';
 }
 
-bool parseWindow(const wchar_t* text, HWND& window) {
+bool parseWindow(const std::string& text, HWND& window) {
     std::uintptr_t value = 0;
     if (!parseNumber(text, value)) return false;
     window = reinterpret_cast<HWND>(value);
     return IsWindow(window) != 0;
+}
+
+// The first word and the rest.
+std::pair<std::string, std::string> split(const std::string& text) {
+    const size_t space = text.find(' ');
+    if (space == std::string::npos) return {text, ""};
+    return {text.substr(0, space), text.substr(space + 1)};
 }
 
 int hold(const wchar_t* signal, DWORD milliseconds) {
@@ -173,19 +171,46 @@ int hold(const wchar_t* signal, DWORD milliseconds) {
     return 0;
 }
 
+// One command line, its words split at spaces (window handles and ids are numbers).
+std::string answer(const std::string& line) {
+    const auto [command, rest] = split(line);
+    if (command == "dump") return dump();
+    const auto [first, second] = split(rest);
+    std::uintptr_t id = 0;
+    HWND window = nullptr;
+    if (!parseWindow(first, window)) return "2";
+    if (command == "close" && second.empty()) return PostMessageW(window, WM_CLOSE, 0, 0) ? "0" : "2";
+    if (command != "click" || !parseNumber(second, id)) return "2";
+    const HWND button = GetDlgItem(window, static_cast<int>(id));
+    return button && PostMessageW(button, BM_CLICK, 0, 0) ? "0" : "2";
+}
+
+// Wine hands a console program started from Unix its pipes as these handles.
+int serve() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string pending;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(input, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        pending.append(buffer, read);
+        for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+            const std::string reply = answer(pending.substr(0, end)) + "\n";
+            pending.erase(0, end + 1);
+            DWORD written = 0;
+            if (!WriteFile(output, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr)) return 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
-    if (command == L"dump" && argc == 3) return dump(argv[2]);
-    HWND window = nullptr;
-    if (command == L"close" && argc == 3 && parseWindow(argv[2], window))
-        return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 2;
-    std::uintptr_t id = 0;
-    if (command == L"hold" && argc == 4 && parseNumber(argv[3], id)) return hold(argv[2], static_cast<DWORD>(id));
-    if (command == L"click" && argc == 4 && parseWindow(argv[2], window) && parseNumber(argv[3], id)) {
-        const HWND button = GetDlgItem(window, static_cast<int>(id));
-        return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 2;
-    }
+    if (command == L"serve" && argc == 2) return serve();
+    std::uintptr_t milliseconds = 0;
+    if (command == L"hold" && argc == 4 && parseNumber(support::toUtf8(argv[3]), milliseconds))
+        return hold(argv[2], static_cast<DWORD>(milliseconds));
     return 2;
 }

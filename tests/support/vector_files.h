@@ -2,7 +2,7 @@
 // Python tests read too.
 #pragma once
 
-#include "net/request_path.h"
+#include "common/encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,3 @@
-#include "app/launcher.h"
 #include "update/messages.h"
 
 #include <windows.h>
@@ -62,10 +61,6 @@ TEST(PostProgress, FreesTheTextWhenTheWindowIsGone) {
         ASSERT_FALSE(postProgress(window, {i, i, i}));
     }
     EXPECT_EQ(liveAllocations, before);
-}
-
-TEST(LaunchApplication, FailsSilentlyForAMissingExecutable) {
-    EXPECT_FALSE(launchApplication(L"no-such-folder\\nirva_acc.exe", L""));
 }
 
 }  // namespace

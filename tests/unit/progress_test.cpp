@@ -1,9 +1,6 @@
 #include "download/progress.h"
-#include "net/manifest.h"
 
 #include <gtest/gtest.h>
-
-#include <cwctype>
 
 namespace {
 
@@ -44,26 +41,6 @@ TEST(ProgressText, PutsEachNumberBeforeItsPersianPiece) {
               L"\u0632\u0645\u0627\u0646 \u0628\u0627\u0642\u06CC \u0645\u0627\u0646\u062F\u0647: 17 "
               L"\u062B\u0627\u0646\u06CC\u0647");
     EXPECT_EQ(progressText({-1, 0, 0}).substr(0, 3), L"-1%");
-}
-
-TEST(ParseSha256, AcceptsExactlySixtyFourHexDigitsOfEitherCase) {
-    const std::wstring lower(L"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
-    std::wstring upper = lower;
-    for (wchar_t& c : upper) {
-        c = static_cast<wchar_t>(std::towupper(c));
-    }
-    const auto digest = parseSha256(lower);
-    ASSERT_TRUE(digest.has_value());
-    EXPECT_EQ((*digest)[0], 0x00);
-    EXPECT_EQ((*digest)[5], 0x55);
-    EXPECT_EQ((*digest)[15], 0xff);
-    EXPECT_EQ(parseSha256(upper), digest);
-
-    const std::wstring refused[] = {L"", lower.substr(1), lower + L"0", L"g" + lower.substr(1),
-                                    L" " + lower.substr(1)};
-    for (const std::wstring& text : refused) {
-        EXPECT_FALSE(parseSha256(text).has_value()) << testing::PrintToString(text);
-    }
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-// The release message and signature vectors, which the release tool's tests
-// read too: both sides build the same bytes and take the same signatures.
 #include "net/release_signature.h"
 #include "vector_files.h"
 
@@ -7,18 +5,24 @@
 
 namespace {
 
-ManifestRecord vectorManifest(const std::wstring& name) {
-    return readManifest(readVectorText(L"release_signature\\" + name + L".json"));
+ReleasePublicKey vectorKey() {
+    const std::wstring hex = readVectorText(L"release_signature\\key.hex");
+    ReleasePublicKey key{};
+    for (size_t i = 0; i < key.size() && 2 * i + 1 < hex.size(); ++i) {
+        key[i] = static_cast<unsigned char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    return key;
 }
 
-TEST(ReleaseMessage, IsTheSameBytesTheReleaseToolSigns) {
+TEST(VerifyReleaseSignature, AcceptsOnlyTheVectorsThatAreValid) {
+    const ReleasePublicKey keys[] = {ReleasePublicKey{}, vectorKey()};
     const auto cases = readVectorRows(L"release_signature\\cases.tsv", 2);
     ASSERT_FALSE(cases.empty());
     for (const auto& row : cases) {
-        std::wstring expected = readVectorText(L"release_signature\\" + row[0] + L".message");
-        expected.erase(expected.find_last_not_of(L'\n') + 1);
-        const std::string message = hexText(releaseMessage(vectorManifest(row[0])));
-        EXPECT_EQ(std::wstring(message.begin(), message.end()), expected) << testing::PrintToString(row[0]);
+        const ManifestRecord manifest = readManifest(readVectorText(L"release_signature\\" + row[0] + L".json"));
+        // The vector key verifies whether it is the release key or its backup.
+        EXPECT_EQ(verifyReleaseSignature(manifest, std::span(keys).subspan(1)), row[1] == L"valid") << testing::PrintToString(row[0]);
+        EXPECT_EQ(verifyReleaseSignature(manifest, keys), row[1] == L"valid") << testing::PrintToString(row[0]);
     }
 }
 

@@ -93,18 +93,24 @@ TEST(JudgeAnswer, ContinuesOnlyTheRestOfTheSameFile) {
 }
 
 TEST(AttemptCount, EndsAfterThreeFruitlessInARowOrThirtyInAll) {
-    const std::pair<std::vector<bool>, int> cases[] = {
-        {{false}, 3},
-        {{false, false, true, false, false, false}, 6},
-        {{true}, 30},
+    const struct {
+        std::vector<bool> pattern;
+        int attempts;
+        bool gaveUpWhileGaining;
+    } cases[] = {
+        {{false}, 3, false},
+        {{false, false, true, false, false, false}, 6, false},
+        {{true}, 30, true},
+        {{true, false}, 30, true},
     };
-    for (const auto& [pattern, expected] : cases) {
+    for (const auto& c : cases) {
         AttemptCount count;
         int attempts = 0;
         for (; mayAttemptAgain(count); ++attempts) {
-            countAttempt(count, pattern[attempts % pattern.size()]);
+            countAttempt(count, c.pattern[attempts % c.pattern.size()]);
         }
-        EXPECT_EQ(attempts, expected);
+        EXPECT_EQ(attempts, c.attempts);
+        EXPECT_EQ(gaveUpWhileGaining(count), c.gaveUpWhileGaining) << attempts;
     }
 }
 

@@ -1,4 +1,3 @@
-#include "ui/single_copy.h"
 #include "ui/window_rules.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +32,6 @@ TEST(MayStartLaterRoutine, OnlyOutsideTheInstallation) {
     EXPECT_TRUE(mayStartLaterRoutine(UpdatePhase::Downloading));
     EXPECT_FALSE(mayStartLaterRoutine(UpdatePhase::Installing));
     EXPECT_TRUE(mayStartLaterRoutine(UpdatePhase::Ended));
-}
-
-TEST(OfficeLockName, IsOneForEverySpellingOfAFolderAndAnotherForAnotherFolder) {
-    EXPECT_EQ(officeLockName(L"C:\\Bur\u00E9au\\Office"), officeLockName(L"c:\\BUR\u00C9AU\\office"));
-    EXPECT_NE(officeLockName(L"C:\\Office"), officeLockName(L"C:\\Office 2"));
-    EXPECT_NE(officeLockName(L"C:\\Office"), officeLockName(L"D:\\Office"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The download benchmark after scripts/benchmark_download.sh has built it:
+"""The download benchmark after bench/benchmark_download.sh has built it:
 for each size and each server, download_bench.exe runs the updater's download
 and the plain read loop in turn (with the download without a digest before
 each pair, for comparison); this prints every pair and the summary.
@@ -51,7 +51,7 @@ def measure(server, package, digest):
     """One row per round: updater seconds, plain seconds, the same download
     without a digest, and the processor seconds of the first two."""
     with server(package) as path:
-        result = subprocess.run([str(harness.WINE_RUN), str(harness.SUPPORT_DIR / "download_bench.exe"),
+        result = subprocess.run([str(harness.WINE_RUN), str(harness.BUILD_DIR / "bench" / "download_bench.exe"),
                                  "https://updates.example" + path, "bench.zip", digest, str(ROUNDS)],
                                 cwd=WORK, capture_output=True, text=True)
     lines = result.stdout.replace("\r", "").splitlines()

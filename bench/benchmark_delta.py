@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The delta benchmark after scripts/benchmark_download.sh has built it (run
-as `scripts/benchmark_download.sh delta`): two releases of an application
+"""The delta benchmark after bench/benchmark_download.sh has built it (run
+as `bench/benchmark_download.sh delta`): two releases of an application
 folder of a few hundred files, mixed compressible and incompressible, packed
 by the release tool and served by nginx; download_bench.exe fetches the new
 package with the previous one in place (rebuilt from it) and without it (the
@@ -72,7 +72,7 @@ def pack(folder):
 
 def run_bench(url, digest, previous):
     """One download with the previous package in place, or none; its seconds."""
-    result = subprocess.run([str(harness.WINE_RUN), str(harness.SUPPORT_DIR / "download_bench.exe"), url,
+    result = subprocess.run([str(harness.WINE_RUN), str(harness.BUILD_DIR / "bench" / "download_bench.exe"), url,
                              "bench.zip", digest, "1", str(previous) if previous else "none"],
                             cwd=WORK, capture_output=True, text=True)
     match = re.search(r"updater_s=([\d.]+)", result.stdout)

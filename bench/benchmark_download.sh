@@ -4,9 +4,9 @@
 # Python test server and from nginx, and reports the medians of each, the
 # median of the pairwise ratios, progress messages and memory.
 #
-# Usage: scripts/benchmark_download.sh [SIZE_MB ...]   (default: 20 200)
+# Usage: bench/benchmark_download.sh [SIZE_MB ...]   (default: 20 200)
 #        NIRVA_BENCH_ROUNDS=N sets the pairs per size and server (default 7).
-#        scripts/benchmark_download.sh delta: a package rebuilt from the
+#        bench/benchmark_download.sh delta: a package rebuilt from the
 #        previous release against the whole download, bytes and time, from
 #        nginx (default 5 pairs; NIRVA_BENCH_RATE=10m limits the link).
 set -eu
@@ -24,7 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 if [ "${1:-}" = delta ]; then
-    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 scripts/benchmark_delta.py
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_delta.py
 else
-    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 scripts/benchmark_download.py "$@"
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_download.py "$@"
 fi

@@ -11,6 +11,7 @@
 // that file in place as the previous package to rebuild from ("none": none);
 // a sixth names a proxy (host:port) that every request goes through.
 
+#include "common/encoding.h"
 #include "common/owned_handles.h"
 #include "download/package_download.h"
 #include "net/connection.h"
@@ -59,8 +60,8 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = downloadPackage(run->url, run->target, run->digest, run->route,
-                                     [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
+    run->succeeded = !downloadPackage(run->url, run->target, run->digest, run->route,
+                                      [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
 }
@@ -100,7 +101,7 @@ double updaterDownload(BenchRun& run) {
 double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
-    if (!sendPinnedRequest(path, NetworkRoute{}, exchange)) {
+    if (sendPinnedRequest(path, NetworkRoute{}, FailureStep::Download, exchange)) {
         return -1;
     }
     const OwnedFileHandle file(

@@ -1,0 +1,75 @@
+#include "common/encoding.h"
+
+#include <windows.h>
+
+#include <climits>
+
+namespace {
+
+int hexDigitValue(wchar_t digit) {
+    if (digit >= L'0' && digit <= L'9') {
+        return digit - L'0';
+    }
+    if (digit >= L'a' && digit <= L'f') {
+        return digit - L'a' + 10;
+    }
+    if (digit >= L'A' && digit <= L'F') {
+        return digit - L'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::wstring decodeUtf8(const std::string& bytes) {
+    if (bytes.empty() || bytes.size() > INT_MAX) {
+        return {};
+    }
+    const int byteCount = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), byteCount, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), byteCount, text.data(), length);
+    return text;
+}
+
+std::string encodeUtf8(const std::wstring& text) {
+    if (text.empty() || text.size() > INT_MAX) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+std::optional<Sha256Digest> parseSha256(const std::wstring& hex) {
+    Sha256Digest digest{};
+    if (hex.size() != digest.size() * 2) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < digest.size(); ++i) {
+        const int high = hexDigitValue(hex[2 * i]);
+        const int low = hexDigitValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        digest[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    return digest;
+}
+
+std::wstring digestText(const std::optional<Sha256Digest>& digest) {
+    static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    if (digest) {
+        for (const unsigned char byte : *digest) {
+            text += kHexDigits[byte >> 4];
+            text += kHexDigits[byte & 0x0F];
+        }
+    }
+    return text;
+}

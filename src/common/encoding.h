@@ -1,0 +1,20 @@
+#pragma once
+
+// The text encodings the updater meets, each in one place: the server's
+// UTF-8 and Windows' UTF-16, and SHA-256 digests written as hexadecimal
+// digits (the manifest's "sha256", the partial download's record).
+
+#include "common/sha256.h"
+
+#include <optional>
+#include <string>
+
+// UTF-8 to UTF-16; invalid sequences become U+FFFD rather than an error.
+std::wstring decodeUtf8(const std::string& bytes);
+// UTF-16 to UTF-8.
+std::string encodeUtf8(const std::wstring& text);
+
+// The digest when the text is exactly 64 hexadecimal digits of either case.
+std::optional<Sha256Digest> parseSha256(const std::wstring& hex);
+// 64 lowercase hexadecimal digits; empty for no digest.
+std::wstring digestText(const std::optional<Sha256Digest>& digest);

@@ -1,3 +1,0 @@
-#include "ui/ui_handles.h"
-
-UiHandles uiHandles{};
