@@ -106,15 +106,13 @@ std::optional<std::wstring> normalizedProxy(std::wstring_view entry) {
     return std::wstring(host) + L":" + std::to_wstring(port);
 }
 
-// A bypass entry's scheme, when it names one, must be the one we speak.
+// An entry for another scheme (http://...) never matches a host name.
 bool bypassEntryMatches(std::wstring_view entry, std::wstring_view host, const std::wstring& hostAndPort) {
     if (equalsNoCase(entry, L"<local>")) {
         return host.find(L'.') == std::wstring_view::npos && host.find(L':') == std::wstring_view::npos;
     }
     if (startsWithNoCase(entry, L"https://")) {
         entry.remove_prefix(8);
-    } else if (entry.find(L"://") != std::wstring_view::npos) {
-        return false;
     }
     while (!entry.empty() && entry.back() == L'/') {
         entry.remove_suffix(1);
