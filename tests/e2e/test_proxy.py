@@ -1,106 +1,57 @@
-"""Offices that reach the internet through a proxy: the updater follows the
-user's Internet Options (a manual proxy and its bypass list, a PAC script,
-WPAD) or the machine's setting to a real squid, checks the pin inside the
-tunnel, takes the package and its ranges through it, and ends a start that
-cannot reach the server with its box within seconds.
-
-The proxy updater asks for a host that only squid can resolve: whatever
-reaches the server from it went through the proxy."""
+"""Offices behind a proxy, with a real squid. The proxy updater asks for a host
+that only squid can resolve: whatever reaches the server from it went through
+the proxy."""
 
 import contextlib
 import os
-import socket
 import time
 
 import pytest
 
 import harness
-import proxy_harness
-from conftest import (CHECK_PREFIX, NEW_APPLICATION, PACKAGE_PATH, PORT, SERVER_FAILURE_TEXT, UPDATER,
-                      assert_installed, assert_nothing_installed, check_requests, expect_server_failure, key, offer,
-                      package, package_requests, sha256, test_server)
-from proxy_harness import PROXY_HOST, connection_settings, machine_settings, relay, web_folder
+from conftest import (NEW_APPLICATION, PORT, SERVER_FAILURE_TEXT, UPDATER, assert_installed, assert_nothing_installed,
+                      check_requests, expect_server_failure, key, offer, package, package_requests, sha256, test_server)
+from proxy_harness import (OFFICE_COMPUTER, PROXY_HOST, black_hole, connection_settings, dns_server,  # noqa: F401
+                           machine_settings, office_computer, proxy, relay, settings, squid_process, web_folder)
 from test_delta import OLD_FILES, assert_installed_exactly, offer_over_previous, release
 
 PROXY_UPDATER = harness.BUILD_DIR / "proxy" / "nirva_updater.exe"
 TUNNEL = ("TCP_TUNNEL/200", "CONNECT", f"{PROXY_HOST}:{PORT}")
 MIB = 1 << 20
+# WPAD needs DNS and port 80 on loopback: only in a network namespace of the test's own.
+IN_NAMESPACE = pytest.mark.skipif(os.environ.get("NIRVA_ISOLATED") != "1",
+                                  reason="WPAD needs DNS on 127.0.0.1:53 and port 80, so a network namespace "
+                                         "of the test's own: scripts/test.sh as root")
 
 
-@pytest.fixture(scope="module")
-def squid():
-    with proxy_harness.squid() as running:
-        yield running
-
-
-@pytest.fixture
-def proxy(squid):
-    """The module's squid, its log read from this test on."""
-    squid.forget()
-    return squid
-
-
-@pytest.fixture
-def settings(office):
-    """Writes proxy settings into the prefix; afterwards Wine's default returns."""
-    written = set()
-
-    def write(where_and_data):
-        proxy_harness.write_setting(harness.WINE_RUN, office.env(), *where_and_data)
-        written.add(where_and_data[0])
-
-    yield write
-    for where in written:
-        proxy_harness.write_setting(harness.WINE_RUN, office.env(), where)
-
-
-def offer_update(office, server):
+@pytest.mark.parametrize("route", ["manual", "pac", "bypass", "machine", pytest.param("wpad", marks=IN_NAMESPACE)])
+def test_the_update_takes_the_route_the_office_is_set_up_with(office, server, proxy, settings, tmp_path, route):
     office.install_application("1234")
     offer(server, mandatory=True, sha256_text=sha256(package()))
-
-
-def assert_updated(office, server):
-    assert_installed(office)
-    assert [request["path"] for request in server.requests] == [CHECK_PREFIX + "1.2.3.4", PACKAGE_PATH]
-
-
-@pytest.mark.parametrize("route", ["manual", "pac", "bypass", "machine"])
-def test_the_update_takes_the_route_the_office_is_set_up_with(office, server, proxy, settings, tmp_path, route):
-    offer_update(office, server)
-    (tmp_path / "proxy.pac").write_text('function FindProxyForURL(url, host) {\n'
-                                        f'  return host == "{PROXY_HOST}" ? "PROXY {proxy.address()}; DIRECT" : '
-                                        '"DIRECT";\n}\n')
-    with web_folder(tmp_path) as (pac_port, asked):
-        settings({
-            "manual": connection_settings(proxy=f"http=web:80;https={proxy.address()}", bypass="<local>;*.example"),
-            "pac": connection_settings(pac_url=f"http://127.0.0.1:{pac_port}/proxy.pac", auto_detect=True),
-            # The same proxy, but the list names the server: no proxy for it.
-            "bypass": connection_settings(proxy=proxy.address(), bypass="<local>;127.0.0.*"),
-            # No setting of the user's but automatic detection: the machine's proxy.
-            "machine": machine_settings(proxy.address()),
-        }[route])
-        office.start_updater(executable=UPDATER if route == "bypass" else PROXY_UPDATER)
-        assert_updated(office, server)
+    script = f'function FindProxyForURL(url, host) {{ return "PROXY {proxy.address()}; DIRECT"; }}'
+    for name in ("proxy.pac", "wpad.dat"):
+        (tmp_path / name).write_text(script)
+    with contextlib.ExitStack() as stack:
+        script_port, asked = stack.enter_context(web_folder(tmp_path, port=80 if route == "wpad" else 0))
+        launch = {}
+        if route == "wpad":
+            # Wine asks DNS alone for wpad in the computer's domain: nothing is set but detection.
+            stack.enter_context(dns_server({"wpad.nirva.test": "127.0.0.1"}))
+            launch = dict(extra_env=stack.enter_context(office_computer(tmp_path)), tracer=OFFICE_COMPUTER)
+        else:
+            settings({
+                "manual": connection_settings(proxy=f"http=web:80;https={proxy.address()}", bypass="<local>;*.example"),
+                "pac": connection_settings(pac_url=f"http://127.0.0.1:{script_port}/proxy.pac", auto_detect=True),
+                # The same proxy, but the list names the server: no proxy for it.
+                "bypass": connection_settings(proxy=proxy.address(), bypass="<local>;127.0.0.*"),
+                # No setting of the user's but automatic detection: the machine's proxy.
+                "machine": machine_settings(proxy.address()),
+            }[route])
+        office.start_updater(executable=UPDATER if route == "bypass" else PROXY_UPDATER, **launch)
+        assert_installed(office)
     tunnels = [] if route == "bypass" else [TUNNEL, TUNNEL]
     assert (proxy.wait_for_log(2) if tunnels else proxy.log()) == tunnels
-    assert asked == (["/proxy.pac"] if route == "pac" else [])
-
-
-@contextlib.contextmanager
-def black_hole(port):
-    """A listener on the port that accepts no connection: its queue is full, so
-    every further attempt waits unanswered, as behind a firewall that drops it."""
-    listener = socket.create_server(("127.0.0.1", port), backlog=0)
-    fillers = [socket.socket() for _ in range(3)]
-    for filler in fillers:
-        filler.setblocking(False)
-        with contextlib.suppress(BlockingIOError):
-            filler.connect(("127.0.0.1", port))
-    try:
-        yield
-    finally:
-        for end in [*fillers, listener]:
-            end.close()
+    assert asked == {"pac": ["/proxy.pac"], "wpad": ["/wpad.dat"]}.get(route, [])
 
 
 @pytest.mark.parametrize("route", ["another-key-in-the-tunnel", "basic-authentication", "black-holed-server"])
@@ -152,18 +103,3 @@ def test_the_package_comes_through_the_proxy(office, server, proxy, settings, tm
         assert 0 < kept < MIB and kept + requests[1]["sent"] == len(new)
     else:
         assert all(r["status"] == 206 for r in requests) and sum(r["sent"] for r in requests) < len(new) / 2
-
-
-@pytest.mark.skipif(os.environ.get("NIRVA_ISOLATED") != "1",
-                    reason="WPAD needs a DNS server on 127.0.0.1:53 and the script on port 80: only in a "
-                           "network namespace of the test's own (scripts/test.sh as root)")
-def test_wpad_names_the_proxy_once_the_server_cannot_be_reached_directly(office, server, proxy, tmp_path):
-    offer_update(office, server)
-    (tmp_path / "wpad.dat").write_text(f'function FindProxyForURL(url, host) {{ return "PROXY {proxy.address()}"; }}')
-    # Wine asks DNS alone for wpad in the computer's domain, and fetches the script from port 80.
-    with web_folder(tmp_path, port=80) as (_, asked), proxy_harness.dns_server({"wpad.nirva.test": "127.0.0.1"}), \
-            proxy_harness.office_computer(tmp_path) as environment:
-        office.start_updater(extra_env=environment, executable=PROXY_UPDATER, tracer=proxy_harness.OFFICE_COMPUTER)
-        assert_updated(office, server)
-    assert asked == ["/wpad.dat"]
-    assert proxy.wait_for_log(2) == [TUNNEL, TUNNEL]

@@ -18,8 +18,10 @@ import tempfile
 import threading
 from pathlib import Path
 
+import pytest
+
 import harness
-from harness import QUIET, free_port, wait_until
+from harness import QUIET, WINE_RUN, free_port, wait_until
 
 PROXY_HOST = "updates.nirva.test"
 SQUID = "/usr/sbin/squid"
@@ -76,6 +78,34 @@ class Squid:
 
     def wait_for_log(self, count, timeout=30):
         return wait_until(lambda: len(self.log()) >= count and self.log(), timeout, what=f"{count} squid log line(s)")
+
+
+@pytest.fixture(scope="module")
+def squid_process():
+    with squid() as running:
+        yield running
+
+
+@pytest.fixture
+def proxy(squid_process):
+    """The module's squid, its log read from this test on."""
+    squid_process.forget()
+    return squid_process
+
+
+@pytest.fixture
+def settings(office):
+    """Writes proxy settings (connection_settings or machine_settings) into the
+    prefix; afterwards Wine's default returns."""
+    written = set()
+
+    def write(where_and_data):
+        write_setting(WINE_RUN, office.env(), *where_and_data)
+        written.add(where_and_data[0])
+
+    yield write
+    for where in written:
+        write_setting(WINE_RUN, office.env(), where)
 
 
 def _accepts(port):
@@ -305,3 +335,20 @@ def office_computer(folder):
     finally:
         harness.stop_wine(prefix)
         shutil.rmtree(prefix, ignore_errors=True)
+
+
+@contextlib.contextmanager
+def black_hole(port):
+    """A listener on the port that accepts no connection: its queue is full, so
+    every further attempt waits unanswered, as behind a firewall that drops it."""
+    listener = socket.create_server(("127.0.0.1", port), backlog=0)
+    fillers = [socket.socket() for _ in range(3)]
+    for filler in fillers:
+        filler.setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            filler.connect(("127.0.0.1", port))
+    try:
+        yield
+    finally:
+        for end in [*fillers, listener]:
+            end.close()
