@@ -13,7 +13,6 @@ TEST(DecideProxyAuthentication, AnswersNtlmOrNegotiateOnceWithTheLogonAndNothing
         {"Negotiate preferred", WINHTTP_AUTH_SCHEME_BASIC | kNtlm | kNegotiate, proxy, false, {true, kNegotiate}},
         {"NTLM beside Basic", WINHTTP_AUTH_SCHEME_BASIC | kNtlm, proxy, false, {true, kNtlm}},
         {"Basic and Digest want a password", WINHTTP_AUTH_SCHEME_BASIC | WINHTTP_AUTH_SCHEME_DIGEST, proxy, false, {}},
-        {"nothing offered", 0, proxy, false, {}},
         {"logon refused once", kNtlm | kNegotiate, proxy, true, {}},
         {"the server asks, not a proxy", kNtlm, WINHTTP_AUTH_TARGET_SERVER, false, {}},
     };
