@@ -9,6 +9,8 @@
 #        bench/benchmark_download.sh delta: a package rebuilt from the
 #        previous release against the whole download, bytes and time, from
 #        nginx (default 5 pairs; NIRVA_BENCH_RATE=10m limits the link).
+#        bench/benchmark_download.sh proxy [SIZE_MB]: the download through
+#        squid on loopback against the direct one (default 100 MB, 7 pairs).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -25,6 +27,9 @@ cleanup() {
 trap cleanup EXIT INT TERM
 if [ "${1:-}" = delta ]; then
     NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_delta.py
+elif [ "${1:-}" = proxy ]; then
+    shift
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_proxy.py "$@"
 else
     NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_download.py "$@"
 fi
