@@ -3,7 +3,6 @@ resolve: whatever reaches the server from it went through the proxy."""
 
 import contextlib
 import os
-import time
 
 import pytest
 
@@ -63,10 +62,8 @@ def test_a_server_out_of_reach_ends_in_the_failure_box_within_15_s(office, proxy
             settings(connection_settings(proxy=proxy.address("basic")))
         else:
             stack.enter_context(black_hole(PORT))
-        started = time.monotonic()
         office.start_updater(executable=UPDATER if route == "black-holed-server" else PROXY_UPDATER)
-        office.wait_for_message_box(SERVER_FAILURE_TEXT, timeout=30)
-        assert time.monotonic() - started < 15
+        office.wait_for_message_box(SERVER_FAILURE_TEXT, timeout=15)
         expect_server_failure(office)
     assert_nothing_installed(office)
     if route == "another-key-in-the-tunnel":
@@ -89,6 +86,6 @@ def test_the_package_comes_through_the_proxy(office, server, proxy, settings, tm
     requests = package_requests(server)
     assert proxy.wait_for_log(1 + len(requests)) == [TUNNEL] * (1 + len(requests))
     if cut:
-        assert [(r["status"], r["range"] is None) for r in requests] == [(200, True), (206, False)]
+        assert [r["status"] for r in requests] == [200, 206]
     else:
         assert all(r["status"] == 206 for r in requests) and sum(r["sent"] for r in requests) < len(new) / 2
