@@ -14,6 +14,8 @@
 #        rebuild with patches, bytes and time at NIRVA_BENCH_RATE (10m unless
 #        set), and the real updater installing it (bench/benchmark_patches.py).
 #        NIRVA_BENCH_PORT sets the port the benchmark's build pins (47543).
+#        bench/benchmark_download.sh proxy [SIZE_MB]: the download through
+#        squid on loopback against the direct one (default 100 MB, 7 pairs).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,9 @@ if [ "${1:-}" = delta ]; then
     NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_delta.py
 elif [ "${1:-}" = patches ]; then
     NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_patches.py
+elif [ "${1:-}" = proxy ]; then
+    shift
+    NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_proxy.py "$@"
 else
     NIRVA_BUILD_DIR=$build_dir /usr/bin/python3 bench/benchmark_download.py "$@"
 fi

@@ -8,7 +8,8 @@
 // Usage: download_bench.exe URL TARGET_FILE SHA256 ROUNDS
 //
 // With a fifth argument, only the updater's download runs, each time with
-// that file in place as the previous package to rebuild from ("none": none).
+// that file in place as the previous package to rebuild from ("none": none);
+// a sixth names a proxy (host:port) that every request goes through.
 
 #include "common/encoding.h"
 #include "common/owned_handles.h"
@@ -38,6 +39,7 @@ struct BenchRun {
     std::wstring target;
     std::optional<Sha256Digest> digest;
     std::wstring previous;
+    NetworkRoute route;
     HWND window = nullptr;
     bool succeeded = false;
 };
@@ -62,7 +64,7 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
     run->succeeded = !downloadPackage(
-        run->url, run->target, run->digest,
+        run->url, run->target, run->digest, run->route,
         [run](const DownloadProgress& progress) { postProgress(run->window, progress); }, run->log);
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;
@@ -103,7 +105,7 @@ double updaterDownload(BenchRun& run) {
 double plainReadLoop(const std::wstring& path, const std::wstring& target) {
     const auto start = std::chrono::steady_clock::now();
     PinnedExchange exchange;
-    if (sendPinnedRequest(path, FailureStep::Download, exchange)) {
+    if (sendPinnedRequest(path, NetworkRoute{}, FailureStep::Download, exchange)) {
         return -1;
     }
     const OwnedFileHandle file(
@@ -166,6 +168,9 @@ int wmain(int argc, wchar_t** argv) {
 
     if (argc > 5) {
         run.previous = std::wstring(argv[5]) == L"none" ? L"" : argv[5];
+        if (argc > 6) {
+            run.route = NetworkRoute{RouteKind::Proxy, argv[6], RouteSource::Manual, false, false};
+        }
         bool allSucceeded = true;
         for (int round = 1; round <= rounds; ++round) {
             const double seconds = updaterDownload(run);

@@ -54,12 +54,16 @@ function(nirva_release_key_initializer option value out)
   set(${out} "${bytes}" PARENT_SCOPE)
 endfunction()
 
-# nirva_add_deployment(<target> PIN <hex> [BACKUP_PIN <hex>]
+# nirva_add_deployment(<target> [HOST <name>] PIN <hex> [BACKUP_PIN <hex>]
 #                      [RELEASE_KEY <hex> [RELEASE_BACKUP_KEY <hex>]])
 # An object library with the constants of one deployment, for one executable:
-# the configured server, the pins, and the release keys when there are any.
+# the configured server (or another host name on its port), the pins, and the
+# release keys when there are any.
 function(nirva_add_deployment target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PIN;BACKUP_PIN;RELEASE_KEY;RELEASE_BACKUP_KEY" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "HOST;PIN;BACKUP_PIN;RELEASE_KEY;RELEASE_BACKUP_KEY" "")
+  if(NOT "${arg_HOST}" STREQUAL "")
+    set(NIRVA_UPDATE_HOST ${arg_HOST})
+  endif()
   nirva_pin_initializer(NIRVA_PINNED_KEY_SHA256 "${arg_PIN}" pins)
   if(NOT "${arg_BACKUP_PIN}" STREQUAL "")
     nirva_pin_initializer(NIRVA_BACKUP_PIN_SHA256 "${arg_BACKUP_PIN}" backup)

@@ -5,7 +5,7 @@ set -eu
 
 packages="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb openssl
 python3 python3-pytest clang libz-mingw-w64-dev googletest nginx imagemagick fonts-dejavu-core strace
-bsdiff"
+bsdiff squid"
 
 missing=""
 for package in $packages; do

@@ -8,6 +8,7 @@
 #include "common/texts.h"
 #include "install/installation.h"
 #include "install/self_update.h"
+#include "net/route_decision.h"
 #include "ui/main_window.h"
 #include "ui/run_end.h"
 #include "ui/single_copy.h"
@@ -65,6 +66,13 @@ std::string officeIdForRun(SupportLog& log) {
         log.write("officeid", {{"result", id.source == OfficeId::Source::New ? "new" : "unkept"}});
     }
     return std::move(id.text);
+}
+
+// Decided once, before the check, for every request of the run.
+NetworkRoute routeForRun(SupportLog& log) {
+    NetworkRoute route = decideNetworkRoute();
+    log.write("route", {{"route", describeRoute(route)}});
+    return route;
 }
 
 // The decision, and for a newer release offered in stages the rollout and
@@ -130,7 +138,7 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
         reports.sendKept();
         return code;
     }
-    return offerUpdate(instance, {offer, log, reports}, showCommand);
+    return offerUpdate(instance, {offer, check.route, log, reports}, showCommand);
 }
 
 // Reports still on their way get their bounded time after the run's end.
@@ -161,9 +169,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     removeReplacedUpdater();
     const std::wstring asked = installedVersionToAsk(log, recovered);
     std::string officeId = officeIdForRun(log);
-    // The run's network route, once the run decides one, is logged here
-    // ("route", its one-line description), before the check goes along it.
-    const CheckResult check = checkForUpdate(asked, officeId, log);
-    ReportSender reports(log, std::move(officeId));
+    const NetworkRoute route = routeForRun(log);
+    const CheckResult check = checkForUpdate(asked, route, officeId, log);
+    // The check found its way by WPAD after the machine's route failed.
+    if (check.route != route) {
+        log.write("route", {{"route", describeRoute(check.route)}});
+    }
+    ReportSender reports(log, std::move(officeId), check.route);
     return endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
 }

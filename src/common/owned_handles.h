@@ -29,6 +29,7 @@ using OwnedKernelHandle = OwnedHandle<void, CloseHandle>;
 using OwnedInternetHandle = OwnedHandle<void, WinHttpCloseHandle>;
 using OwnedCertificate = OwnedHandle<const CERT_CONTEXT, CertFreeCertificateContext>;
 using OwnedLocalMemory = OwnedHandle<void, LocalFree>;
+using OwnedGlobalMemory = OwnedHandle<void, GlobalFree>;
 using OwnedFont = OwnedHandle<std::remove_pointer_t<HFONT>, DeleteObject>;
 
 inline void closeAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm) {

@@ -81,9 +81,9 @@ struct RangeAnswer {
     std::optional<ContentRange> range;
 };
 
-RangeAnswer askForRange(const std::wstring& path, const std::wstring& headers, PinnedExchange& exchange,
+RangeAnswer askForRange(const DownloadJob& job, const std::wstring& headers, PinnedExchange& exchange,
                         RequestLogLine& line) {
-    if (const Failure failure = sendPinnedRequest(path, FailureStep::Download, exchange, headers)) {
+    if (const Failure failure = sendPinnedRequest(job.requestPath, job.route, FailureStep::Download, exchange, headers)) {
         line.error = failure.systemError;
         return {interrupted(failure), std::nullopt};
     }
@@ -139,7 +139,7 @@ StepEnd fetchOfferedTail(DownloadJob& job, OfferedTail& tail) {
     for (int requests = 0; requests < 2; ++requests) {
         RequestLogLine line(job.log, job.requestPath);
         PinnedExchange exchange;
-        const RangeAnswer answer = askForRange(job.requestPath, headers, exchange, line);
+        const RangeAnswer answer = askForRange(job, headers, exchange, line);
         const std::optional<ContentRange>& range = answer.range;
         // The tail is kept in memory: never more of it than was asked for.
         if (!range || range->last + 1 != range->total || range->last - range->first + 1 > asked) {
@@ -211,9 +211,8 @@ StepEnd fetchRun(Rebuild& rebuild, const RebuildStep& step) {
     const std::uint64_t last = step.sourceOffset + step.length - 1;
     RequestLogLine line(rebuild.job.log, rebuild.job.requestPath);
     PinnedExchange exchange;
-    const RangeAnswer answer = askForRange(rebuild.job.requestPath,
-                                           rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange,
-                                           line);
+    const RangeAnswer answer =
+        askForRange(rebuild.job, rangeRequestHeaders(step.sourceOffset, last, rebuild.validator), exchange, line);
     const std::optional<ContentRange>& range = answer.range;
     if (!range || range->first != step.sourceOffset || range->last != last || range->total != partial.record.total) {
         return answer.end;
@@ -261,7 +260,7 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
         const std::wstring path = patchRequestPath(rebuild.job.requestPath, patched.oldEntry.crc32,
                                                    patched.newEntry.crc32);
         RequestLogLine line(rebuild.job.log, path);
-        fetched = fetchPatch(path, patched.newEntry.compressedSize, patch, line);
+        fetched = fetchPatch(path, rebuild.job.route, patched.newEntry.compressedSize, patch, line);
         rebuild.bytes.patches += line.bytes;
         rebuild.fetched += line.bytes;
         rebuild.job.stats.network += line.bytes;

@@ -4,6 +4,7 @@
 #include "common/support_log.h"
 #include "download/partial_file.h"
 #include "download/progress.h"
+#include "net/network_route.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,8 @@ struct DownloadJob {
     std::wstring requestPath;
     std::wstring packagePath;
     std::optional<Sha256Digest> digest;
+    // The run's way to the server, for every request of the job.
+    NetworkRoute route;
     const ProgressSink& reportProgress;
     SupportLog& log;
     PartialFile partial;

@@ -51,7 +51,7 @@ Failure exchangeForRest(DownloadJob& job) {
     const std::wstring headers = partial.kept == 0 ? L"" : rangeRequestHeaders(partial.kept, partial.record.validator);
     RequestLogLine line(job.log, job.requestPath);
     PinnedExchange exchange;
-    Failure failure = sendPinnedRequest(job.requestPath, FailureStep::Download, exchange, headers);
+    Failure failure = sendPinnedRequest(job.requestPath, job.route, FailureStep::Download, exchange, headers);
     if (!failure) {
         line.status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
         failure = prepareForAnswer(job, exchange.request.get());
@@ -127,9 +127,9 @@ void logStats(const DownloadJob& job, const AttemptCount& count, ULONGLONG start
 }  // namespace
 
 Failure downloadPackage(const std::wstring& url, const std::wstring& targetPath,
-                        const std::optional<Sha256Digest>& expectedDigest, const ProgressSink& reportProgress,
-                        SupportLog& log) {
-    DownloadJob job{url, packageRequestPath(url), targetPath, expectedDigest, reportProgress, log, {}, {}};
+                        const std::optional<Sha256Digest>& expectedDigest, const NetworkRoute& route,
+                        const ProgressSink& reportProgress, SupportLog& log) {
+    DownloadJob job{url, packageRequestPath(url), targetPath, expectedDigest, route, reportProgress, log, {}, {}};
     PartialFile& partial = job.partial;
     bool rebuilding = expectedDigest.has_value();
     AttemptCount count;

@@ -63,10 +63,10 @@ bool readEntryContent(HANDLE package, const ZipEntry& entry, std::vector<std::ui
     return decoder.finish() == DecodeStatus::Ok;
 }
 
-bool fetchPatch(const std::wstring& path, std::uint64_t limit, std::vector<std::uint8_t>& patch,
-                RequestLogLine& line) {
+bool fetchPatch(const std::wstring& path, const NetworkRoute& route, std::uint64_t limit,
+                std::vector<std::uint8_t>& patch, RequestLogLine& line) {
     PinnedExchange exchange;
-    const Failure failure = sendPinnedRequest(path, FailureStep::Download, exchange);
+    const Failure failure = sendPinnedRequest(path, route, FailureStep::Download, exchange);
     line.error = failure.systemError;
     if (failure) {
         return false;

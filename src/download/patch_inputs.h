@@ -6,6 +6,7 @@
 
 #include "archive/zip_directory.h"
 #include "common/support_log.h"
+#include "net/network_route.h"
 
 #include <windows.h>
 
@@ -18,9 +19,9 @@
 // the entry's size and CRC-32. Memory: the content and fixed buffers.
 bool readEntryContent(HANDLE package, const ZipEntry& entry, std::vector<std::uint8_t>& content);
 
-// The patch at the path on the pinned server, when the answer is 200 with a
+// The patch at the path on the pinned server (along the route), when the answer is 200 with a
 // Content-Length under `limit` and the whole body arrives. The request's log
 // line gets the status, the body bytes that came (whatever the end) and the
 // error.
-bool fetchPatch(const std::wstring& path, std::uint64_t limit, std::vector<std::uint8_t>& patch,
-                RequestLogLine& line);
+bool fetchPatch(const std::wstring& path, const NetworkRoute& route, std::uint64_t limit,
+                std::vector<std::uint8_t>& patch, RequestLogLine& line);

@@ -1,17 +1,36 @@
 #include "net/connection.h"
 
+#include "net/proxy_authentication.h"
 #include "net/session_protocols.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr DWORD kDownloadResolveTimeoutMs = 5000;
-constexpr DWORD kDownloadConnectTimeoutMs = 5000;
-constexpr DWORD kDownloadSendTimeoutMs = 30000;
-constexpr DWORD kDownloadReceiveTimeoutMs = 30000;
+// The check and the download alike: a server that accepts no connection is
+// given up after seconds, not the platform's minute or more, so the start
+// shows its box while the user still waits for it.
+constexpr int kResolveTimeoutMs = 5000;
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kSendTimeoutMs = 30000;
+constexpr int kReceiveTimeoutMs = 30000;
 // An outcome report is worth little against the run's time: about 3 s.
 constexpr int kReportPhaseTimeoutMs = 3000;
+
+HINTERNET openSession(const NetworkRoute& route) {
+    switch (route.kind) {
+        case RouteKind::Proxy:
+            return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy.c_str(),
+                               WINHTTP_NO_PROXY_BYPASS, 0);
+        case RouteKind::Direct:
+            return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0);
+        case RouteKind::MachineDefault:
+            break;
+    }
+    return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                       WINHTTP_NO_PROXY_BYPASS, 0);
+}
 
 bool setRequestOptions(HINTERNET request) {
     DWORD securityFlags = kRelaxedSecurityFlags;
@@ -24,12 +43,61 @@ bool setRequestOptions(HINTERNET request) {
 }
 
 void setTimeouts(HINTERNET session, FailureStep step) {
-    if (step == FailureStep::Download) {
-        WinHttpSetTimeouts(session, kDownloadResolveTimeoutMs, kDownloadConnectTimeoutMs, kDownloadSendTimeoutMs,
-                           kDownloadReceiveTimeoutMs);
-    } else if (step == FailureStep::Report) {
+    if (step == FailureStep::Report) {
         WinHttpSetTimeouts(session, kReportPhaseTimeoutMs, kReportPhaseTimeoutMs, kReportPhaseTimeoutMs,
                            kReportPhaseTimeoutMs);
+    } else {
+        WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    }
+}
+
+bool hasServerCertificate(HINTERNET request) {
+    PCCERT_CONTEXT rawCertificate = nullptr;
+    DWORD size = sizeof(rawCertificate);
+    const bool found = WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &rawCertificate, &size);
+    const OwnedCertificate certificate(found ? rawCertificate : nullptr);
+    return certificate != nullptr;
+}
+
+// A 407 that came before any TLS: the proxy refused the tunnel. Inside the
+// tunnel whoever answers must first pass the pin, and never sees a logon.
+bool proxyRefusedTunnel(HINTERNET request) {
+    return queryNumericHeader(request, WINHTTP_QUERY_STATUS_CODE) == HTTP_STATUS_PROXY_AUTH_REQ &&
+           !hasServerCertificate(request);
+}
+
+// WinHTTP answers with the logged-on user's own logon, when the proxy offers
+// a scheme that takes it: no name and no password pass through the updater.
+bool answerWithLogon(HINTERNET request, bool answeredBefore) {
+    DWORD offered = 0;
+    DWORD first = 0;
+    DWORD target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &offered, &first, &target)) {
+        return false;
+    }
+    const ProxyAuthentication logon = decideProxyAuthentication(offered, target, answeredBefore);
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    return logon.answer &&
+           WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
+           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, logon.scheme, nullptr, nullptr, nullptr);
+}
+
+// Sends and receives the headers; a proxy that refuses the tunnel is
+// answered once with the user's logon, or its 407 is the failure.
+Failure exchangeHeaders(HINTERNET request, FailureStep step, const std::wstring& extraHeaders) {
+    const bool withHeaders = !extraHeaders.empty();
+    for (bool answeredProxy = false;; answeredProxy = true) {
+        if (!WinHttpSendRequest(request, withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+            !WinHttpReceiveResponse(request, nullptr)) {
+            return {step, FailureKind::Unreachable, 0, GetLastError()};
+        }
+        if (!proxyRefusedTunnel(request)) {
+            return {};
+        }
+        if (!answerWithLogon(request, answeredProxy)) {
+            return {step, FailureKind::HttpStatus, HTTP_STATUS_PROXY_AUTH_REQ};
+        }
     }
 }
 
@@ -78,11 +146,10 @@ std::wstring queryTextHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExchange& exchange,
-                          const std::wstring& extraHeaders) {
+Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, FailureStep step,
+                          PinnedExchange& exchange, const std::wstring& extraHeaders) {
     const auto failed = [step](FailureKind kind) { return Failure{step, kind, 0, GetLastError()}; };
-    exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    exchange.session.reset(openSession(route));
     if (!exchange.session) {
         return failed(FailureKind::System);
     }
@@ -102,11 +169,8 @@ Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExch
     if (!setRequestOptions(exchange.request.get())) {
         return failed(FailureKind::System);
     }
-    const bool withHeaders = !extraHeaders.empty();
-    if (!WinHttpSendRequest(exchange.request.get(), withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
-                            withHeaders ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
-        return failed(FailureKind::Unreachable);
+    if (const Failure failure = exchangeHeaders(exchange.request.get(), step, extraHeaders)) {
+        return failure;
     }
     if (!verifyServerKeyPin(exchange.request.get())) {
         return {step, FailureKind::PinRefused};

@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/owned_handles.h"
 #include "net/deployment.h"
+#include "net/network_route.h"
 #include "net/secure_protocols.h"
 
 #include <string>
@@ -27,16 +28,18 @@ struct PinnedExchange {
     SecureProtocols protocols = SecureProtocols::SystemDefault;
 };
 
-// Sends a GET for the path to the update server and receives the response
-// headers, never following a redirect. No failure only when the server's key
-// matches a pin, so that no header or body byte of any other server is ever
-// looked at. The step is the one the request serves, and a failure is that
-// step's: the package download bounds every wait, an outcome report (the
-// step Report) bounds each to about 3 s, the check keeps the platform's
-// default time-outs. Extra headers are CRLF-separated lines
+// Sends a GET for the path to the update server along the run's route and
+// receives the response headers, never following a redirect, every wait
+// bounded. No failure only when the server's key matches a pin, so that no
+// header or body byte of any other server is ever looked at; through a proxy
+// the pin is checked inside its tunnel, so a proxy that inspects TLS is
+// refused as any other key is. A proxy's 407 that cannot be answered with
+// the user's logon is an HttpStatus failure. The step is the one the request
+// serves, and a failure is that step's; an outcome report (the step Report)
+// bounds each wait to about 3 s. Extra headers are CRLF-separated lines
 // ("Range: ..."); the check sends none.
-Failure sendPinnedRequest(const std::wstring& path, FailureStep step, PinnedExchange& exchange,
-                          const std::wstring& extraHeaders = {});
+Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, FailureStep step,
+                          PinnedExchange& exchange, const std::wstring& extraHeaders = {});
 
 // Compares the SHA-256 of the certificate's SubjectPublicKeyInfo with the pins.
 bool verifyServerKeyPin(HINTERNET request);

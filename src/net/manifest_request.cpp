@@ -3,6 +3,7 @@
 #include "common/encoding.h"
 #include "net/connection.h"
 #include "net/request_path.h"
+#include "net/route_decision.h"
 
 #include <string>
 
@@ -39,13 +40,30 @@ Failure readWholeBody(HINTERNET request, std::string& body) {
     return body.size() < announced ? kBadAnswer : Failure{};
 }
 
+Failure sendCheckRequest(const std::wstring& path, NetworkRoute& route, PinnedExchange& exchange) {
+    const Failure failure = sendPinnedRequest(path, route, FailureStep::Check, exchange);
+    if (!failure || !shouldDiscoverProxy(route, failure.systemError)) {
+        return failure;
+    }
+    exchange.request.reset();
+    exchange.connection.reset();
+    exchange.session.reset();
+    const std::optional<NetworkRoute> discovered = discoverProxyRoute();
+    if (!discovered) {
+        return failure;
+    }
+    route = *discovered;
+    return sendPinnedRequest(path, route, FailureStep::Check, exchange);
+}
+
 }  // namespace
 
-Failure fetchManifestText(const std::wstring& installedVersion, std::wstring& body, ExchangeSummary& summary) {
+Failure fetchManifestText(const std::wstring& installedVersion, NetworkRoute& route, std::wstring& body,
+                          ExchangeSummary& summary) {
     body.clear();
     summary = {};
     PinnedExchange exchange;
-    if (const Failure failure = sendPinnedRequest(checkRequestPath(installedVersion), FailureStep::Check, exchange)) {
+    if (const Failure failure = sendCheckRequest(checkRequestPath(installedVersion), route, exchange)) {
         return failure;
     }
     summary.status = queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);

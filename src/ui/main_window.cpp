@@ -97,7 +97,7 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     const WindowStart& start = *static_cast<const WindowStart*>(creation.lpCreateParams);
     const Offer& offer = start.offer;
     auto state = std::make_unique<MainWindow>(
-        UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal, start.log},
+        UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal, start.log, start.route},
         start.reports, offer.installedVersion, offer.manifest.mandatory);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }

@@ -9,9 +9,10 @@
 inline constexpr wchar_t kWindowClassName[] = L"NIRVAUpdater";
 
 // What the window is made for: the offer, which it copies what it needs of,
-// and the run's log and report sender, which outlive it.
+// the run's route, and the run's log and report sender, which outlive it.
 struct WindowStart {
     const Offer& offer;
+    const NetworkRoute& route;
     SupportLog& log;
     ReportSender& reports;
 };

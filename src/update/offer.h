@@ -7,6 +7,7 @@
 #include "common/failure.h"
 #include "common/sha256.h"
 #include "net/manifest.h"
+#include "net/network_route.h"
 
 #include <cstdint>
 #include <optional>
@@ -42,10 +43,12 @@ struct Offer {
     Failure refusal;
 };
 
-// Either an offer, or why the check failed.
+// Either an offer, or why the check failed; and the route the check took,
+// which the rest of the run keeps.
 struct CheckResult {
     std::optional<Offer> offer;
     Failure failure;
+    NetworkRoute route{};
 };
 
 // The trust rules. A build with release keys believes only a manifest whose

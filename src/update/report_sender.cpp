@@ -36,7 +36,8 @@ std::optional<std::string> readKept() {
 
 }  // namespace
 
-ReportSender::ReportSender(SupportLog& log, std::string officeId) : log_(log), officeId_(std::move(officeId)) {}
+ReportSender::ReportSender(SupportLog& log, std::string officeId, NetworkRoute route)
+    : log_(log), officeId_(std::move(officeId)), route_(std::move(route)) {}
 
 void ReportSender::keep(const OutcomeReport& report) {
     AcquireSRWLockExclusive(&lock_);
@@ -129,9 +130,7 @@ bool ReportSender::deliver(const OutcomeReport& report) {
         const std::wstring path = reportRequestPath(text, officeId_);
         RequestLogLine line(log_, path);
         PinnedExchange exchange;
-        // The run's network route, once the run decides one, goes with this
-        // request as with the check's and the package's.
-        const Failure failure = sendPinnedRequest(path, FailureStep::Report, exchange);
+        const Failure failure = sendPinnedRequest(path, route_, FailureStep::Report, exchange);
         line.error = failure.systemError;
         line.status = failure ? 0 : queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
         delivered = line.status >= 200 && line.status < 300;

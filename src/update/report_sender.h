@@ -10,6 +10,7 @@
 
 #include "common/owned_handles.h"
 #include "common/support_log.h"
+#include "net/network_route.h"
 #include "update/outcome_report.h"
 
 #include <deque>
@@ -22,7 +23,8 @@ inline constexpr DWORD kReportWaitMs = 3000;
 class ReportSender {
 public:
     // The office id (empty: none) is the run's, as the rollout was decided by.
-    ReportSender(SupportLog& log, std::string officeId);
+    // Reports go along the run's route.
+    ReportSender(SupportLog& log, std::string officeId, NetworkRoute route);
     ReportSender(const ReportSender&) = delete;
     ReportSender& operator=(const ReportSender&) = delete;
 
@@ -54,4 +56,5 @@ private:
     bool sending_ = false;
     OwnedKernelHandle thread_;
     const std::string officeId_;
+    const NetworkRoute route_;
 };

@@ -8,24 +8,26 @@
 
 #include <utility>
 
-CheckResult checkForUpdate(const std::wstring& installedVersion, std::string_view officeId, SupportLog& log) {
+CheckResult checkForUpdate(const std::wstring& installedVersion, NetworkRoute route, std::string_view officeId,
+                           SupportLog& log) {
     std::wstring body;
     Failure failure;
     {
         RequestLogLine line(log, checkRequestPath(installedVersion));
         ExchangeSummary summary;
-        failure = fetchManifestText(installedVersion, body, summary);
+        failure = fetchManifestText(installedVersion, route, body, summary);
         line.status = summary.status;
         line.bytes = summary.bytes;
         line.error = failure.systemError;
     }
     if (failure) {
-        return {std::nullopt, failure};
+        return {std::nullopt, failure, std::move(route)};
     }
     ManifestRecord manifest = readManifest(body);
     const bool releaseKeysBuilt = !kReleasePublicKeys.empty();
     const bool signatureVerified = releaseKeysBuilt && verifyReleaseSignature(manifest, kReleasePublicKeys);
     CheckResult check = judgeManifest(installedVersion, std::move(manifest), releaseKeysBuilt, signatureVerified);
+    check.route = std::move(route);
     if (check.offer && check.offer->newer && check.offer->manifest.rollout) {
         Offer& offer = *check.offer;
         offer.bucket = officeBucket(officeId, offer.manifest.version);

@@ -29,7 +29,8 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     postStatus(window, UpdatePhase::Downloading, kDownloadingText);
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const Failure downloadFailure =
-        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, reportProgress, job->log);
+        job->refusal ? job->refusal
+                     : downloadPackage(job->url, kPackageFile, job->digest, job->route, reportProgress, job->log);
     if (downloadFailure) {
         postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false, false});
         return 0;

@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/sha256.h"
 #include "common/support_log.h"
+#include "net/network_route.h"
 
 #include <windows.h>
 
@@ -21,6 +22,8 @@ struct UpdateJob {
     // Where the download, the installation's steps and the self-update are
     // logged; the run's, which outlives the worker.
     SupportLog& log;
+    // The way the check reached the server: the package goes the same way.
+    NetworkRoute route;
 };
 
 // Starts the worker on a thread of its own with a copy of the job, which the

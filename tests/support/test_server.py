@@ -54,6 +54,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def parse_request(self):
         if not super().parse_request():
             return False
+        # Inside a proxy's tunnel Wine names the whole URL, as nginx accepts.
+        if self.path.startswith(("https://", "http://")):
+            self.path = "/" + self.path.split("/", 3)[3] if self.path.count("/") >= 3 else "/"
         self.record = self.server.owner._record(self.path, self.headers)
         return True
 
