@@ -76,6 +76,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     }
     recoverInterruptedInstallation();
     removeReplacedUpdater();
+    // Before the check: an earlier run may have installed a release whose
+    // newer updater it could not put in place, and that updater may be the
+    // only one that the server still answers (its key was rotated).
+    replaceUpdaterFromRelease();
     const CheckResult check = checkForUpdate(installedVersionToAsk());
     if (!check.offer) {
         return endAfterServerFailure();

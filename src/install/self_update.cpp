@@ -41,12 +41,19 @@ bool moveFile(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+// The copy that was not put in place goes; the error is the one that failed
+// the step, taken before the clean-up.
+SelfUpdateResult failedReplacement(const std::wstring& staged, DWORD error) {
+    removeTree(staged.c_str());
+    return {UpdaterReplacement::Failed, {FailureStep::SelfUpdate, FailureKind::Disk, 0, error}};
+}
+
 }  // namespace
 
-void replaceUpdaterFromRelease() {
+SelfUpdateResult replaceUpdaterFromRelease() {
     const std::wstring running = runningUpdaterPath();
     if (running.empty() || !isNewerUpdater(kReleasedUpdater, running)) {
-        return;
+        return {};
     }
     // The new updater is complete on disk under a name of its own before the
     // running one gives up its name, so that the folder is without an
@@ -56,18 +63,22 @@ void replaceUpdaterFromRelease() {
     removeTree(staged.c_str());
     if (!CopyFileW(kReleasedUpdater, staged.c_str(), FALSE) || !flushFile(staged.c_str()) ||
         !isNewerUpdater(staged.c_str(), running)) {
-        removeTree(staged.c_str());
-        return;
+        return failedReplacement(staged, GetLastError());
     }
-    removeTree(old.c_str());
+    // The start of this run removed an earlier one, waiting for it a while:
+    // one still there is a replaced updater that still runs.
+    if (pathState(old.c_str()) != PathState::Absent) {
+        return failedReplacement(staged, ERROR_ALREADY_EXISTS);
+    }
     if (!moveFile(running, old)) {
-        removeTree(staged.c_str());
-        return;
+        return failedReplacement(staged, GetLastError());
     }
     if (!moveFile(staged, running)) {
+        const DWORD error = GetLastError();
         moveFile(old, running);
-        removeTree(staged.c_str());
+        return failedReplacement(staged, error);
     }
+    return {UpdaterReplacement::Replaced, {}};
 }
 
 void removeReplacedUpdater() {
