@@ -39,6 +39,9 @@ struct MainWindow {
     HWND laterButton = nullptr;
     bool startPressed = false;
     bool laterPressed = false;
+    // The later routine has stopped the application: the run ends once no
+    // installation is under way.
+    bool applicationStopped = false;
     UpdatePhase phase = UpdatePhase::NotStarted;
 };
 
@@ -89,7 +92,8 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
     const Offer& offer = *static_cast<const Offer*>(creation.lpCreateParams);
     auto state = std::make_unique<MainWindow>();
-    state->job = UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal};
+    state->job = UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal,
+                           std::make_shared<InstallationGate>()};
     state->mandatory = offer.manifest.mandatory;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
@@ -113,8 +117,11 @@ void onCreate(HWND window, MainWindow& state, LPARAM lParam) {
     SetWindowTextW(state.notesEdit, offer.manifest.notes.c_str());
 }
 
-void onClose(HWND window, const MainWindow& state) {
-    if (mayCloseWindow(state.mandatory, state.phase)) {
+// A worker that is still downloading may have begun installing before the
+// window heard of it: the window goes only if it has not.
+void onClose(HWND window, MainWindow& state) {
+    const bool workerMayInstall = state.phase == UpdatePhase::Downloading;
+    if (mayCloseWindow(state.mandatory, state.phase) && (!workerMayInstall || state.job.gate->endRun())) {
         DestroyWindow(window);
     }
 }
@@ -166,12 +173,19 @@ void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// A failed installation shows its box, then says the same on the status line,
-// which would otherwise keep saying "installing", then starts the old
-// application it put back.
-void onUpdateDone(HWND window, LPARAM lParam) {
+// The later routine, while it runs, would stop an application started now.
+bool laterRoutineRunning(const MainWindow& state) {
+    return state.laterPressed && !state.applicationStopped;
+}
+
+// An installed release starts at once. A failed installation shows its box,
+// then says the same on the status line, which would otherwise keep saying
+// "installing", then starts the old application it put back. After the later
+// button, either start is the end of the run, once its routine has stopped
+// the application.
+void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     const std::unique_ptr<UpdateOutcome> outcome(reinterpret_cast<UpdateOutcome*>(lParam));
-    if (!outcome->failure) {
+    if (!outcome->failure && !laterRoutineRunning(state)) {
         endWithApplication(window);
         return;
     }
@@ -179,15 +193,28 @@ void onUpdateDone(HWND window, LPARAM lParam) {
         MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     // Looked up again: the box let other messages through.
-    MainWindow* state = stateOf(window);
-    if (state == nullptr) {
+    MainWindow* after = stateOf(window);
+    if (after == nullptr) {
         return;
     }
-    SetWindowTextW(state->statusEdit, outcome->statusText);
-    if (outcome->startsApplication) {
+    if (outcome->statusText != nullptr) {
+        SetWindowTextW(after->statusEdit, outcome->statusText);
+    }
+    markWorkerEnded(window, *after);
+    if (after->applicationStopped) {
+        endWithApplication(window);
+    } else if (!after->laterPressed && outcome->startsApplication) {
         startApplication();
     }
-    markWorkerEnded(window, *state);
+}
+
+// The run ends with the application now, unless an installation has begun:
+// its outcome ends the run then.
+void onApplicationStopped(HWND window, MainWindow& state) {
+    state.applicationStopped = true;
+    if (state.phase == UpdatePhase::Ended || state.job.gate->endRun()) {
+        endWithApplication(window);
+    }
 }
 
 void onUpdateProgress(MainWindow& state, WPARAM wParam, LPARAM lParam) {
@@ -217,13 +244,13 @@ bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, 
             onUpdateStatus(state, wParam, lParam);
             return true;
         case WM_UPDATE_DONE:
-            onUpdateDone(window, lParam);
+            onUpdateDone(window, state, lParam);
             return true;
         case WM_UPDATE_PROGRESS:
             onUpdateProgress(state, wParam, lParam);
             return true;
         case WM_APPLICATION_STOPPED:
-            endWithApplication(window);
+            onApplicationStopped(window, state);
             return true;
         default:
             return false;

@@ -35,6 +35,10 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
         postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false});
         return 0;
     }
+    // The run ended while the package came: the process is about to go.
+    if (!job->gate->beginInstallation()) {
+        return 0;
+    }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
     const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
     postDone(window, installationOutcome(installPackage(job->version, reportUnpacked)));

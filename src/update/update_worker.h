@@ -2,9 +2,11 @@
 
 #include "common/failure.h"
 #include "common/sha256.h"
+#include "update/installation_gate.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,12 +19,15 @@ struct UpdateJob {
     std::optional<Sha256Digest> digest;
     // Set when the trust rules refused the download.
     Failure refusal;
+    // Shared with the window: the installation begins only if the run has
+    // not ended meanwhile.
+    std::shared_ptr<InstallationGate> gate;
 };
 
 // Starts the worker on a thread of its own with a copy of the job, which the
 // thread owns: it downloads and installs the release, reports to the window
-// only by posted messages and ends with WM_UPDATE_DONE. False when no thread
-// could be started.
+// only by posted messages and ends with WM_UPDATE_DONE, unless the run ended
+// before the installation began. False when no thread could be started.
 bool startUpdateWorker(const UpdateJob& job);
 
 // Starts a thread that stops the running application and then posts
