@@ -2,6 +2,7 @@
 
 #include "archive/zip_directory.h"
 #include "common/encoding.h"
+#include "common/file_system.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/resume.h"
@@ -229,6 +230,13 @@ StepEnd writeRebuild(Rebuild& rebuild, HANDLE previous, const OfferedTail& tail,
     return std::nullopt;
 }
 
+// Whatever the next attempt or start keeps of the whole download is then
+// continued as it is, never thrown away by another rebuild from this package.
+RebuildResult refusePreviousPackage(const std::wstring& path, const Failure& why) {
+    removeTree(path.c_str());
+    return {RebuildOutcome::Refused, why};
+}
+
 }  // namespace
 
 RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
@@ -264,8 +272,9 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
     if (written) {
         return *written;
     }
-    if (finishPartial(partial, job.digest, job.packagePath)) {
-        return kNotPossible;
+    if (const Failure failure = finishPartial(partial, job.digest, job.packagePath)) {
+        return failure.kind == FailureKind::DigestMismatch ? refusePreviousPackage(job.packagePath, failure)
+                                                           : kNotPossible;
     }
     return {RebuildOutcome::Rebuilt, {}};
 }

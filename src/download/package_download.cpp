@@ -85,16 +85,21 @@ Failure downloadAttempt(DownloadJob& job) {
 }
 
 // Only what changed since the previous package is fetched, when the digest
-// can prove the rebuilt file, for as long as the rebuild can go on; whatever
-// it leaves, the ordinary download continues.
+// can prove the rebuilt file, for as long as the rebuild gets further; whatever
+// it leaves, the ordinary download continues. A rebuild cut off before it kept
+// a byte (its request for the package's end, on a link that cuts every answer
+// short) leaves the next attempt to the ordinary download, which keeps what
+// each answer brings.
 Failure attempt(DownloadJob& job, bool& rebuilding) {
     if (rebuilding) {
+        const std::uint64_t keptBefore = job.partial.kept;
         const RebuildResult rebuilt = rebuildFromPreviousPackage(job);
         if (rebuilt.outcome == RebuildOutcome::Rebuilt) {
             return {};
         }
-        rebuilding = rebuilt.outcome == RebuildOutcome::Interrupted;
-        if (rebuilding) {
+        const bool interrupted = rebuilt.outcome == RebuildOutcome::Interrupted;
+        rebuilding = interrupted && job.partial.kept > keptBefore;
+        if (interrupted) {
             return rebuilt.failure;
         }
     }
