@@ -58,7 +58,7 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
-    run->succeeded = !downloadPackage(run->url, run->target, run->digest,
+    run->succeeded = !downloadPackage(run->url, run->target, run->digest, std::nullopt,
                                       [run](const DownloadProgress& progress) { postProgress(run->window, progress); });
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;

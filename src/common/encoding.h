@@ -1,11 +1,13 @@
 #pragma once
 
 // The text encodings the updater meets, each in one place: the server's
-// UTF-8 and Windows' UTF-16, and SHA-256 digests written as hexadecimal
-// digits (the manifest's "sha256", the partial download's record).
+// UTF-8 and Windows' UTF-16, SHA-256 digests written as hexadecimal digits
+// (the manifest's "sha256", the partial download's record), and byte counts
+// written as decimal digits (headers, the manifest's "size", the record).
 
 #include "common/sha256.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,3 +20,6 @@ std::string encodeUtf8(const std::wstring& text);
 std::optional<Sha256Digest> parseSha256(const std::wstring& hex);
 // 64 lowercase hexadecimal digits; empty for no digest.
 std::wstring digestText(const std::optional<Sha256Digest>& digest);
+
+// Decimal digits only, without sign or spaces, that fit in 64 bits.
+std::optional<std::uint64_t> parseDecimal(const std::wstring& text);

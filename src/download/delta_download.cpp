@@ -163,7 +163,7 @@ struct Rebuild {
 // Copied bytes move the percentage; the speed stays the network's.
 bool placeCopied(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count) {
     PartialFile& partial = rebuild.job.partial;
-    if (!appendToPartial(partial, bytes, count)) {
+    if (writeToPartial(partial, bytes, count)) {
         return false;
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - rebuild.start).count();

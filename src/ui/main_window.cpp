@@ -92,7 +92,8 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
     const Offer& offer = *static_cast<const Offer*>(creation.lpCreateParams);
     auto state = std::make_unique<MainWindow>();
-    state->job = UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal,
+    state->job = UpdateJob{window,      offer.manifest.url, offer.manifest.version,
+                           offer.digest, offer.size,         offer.refusal,
                            std::make_shared<InstallationGate>()};
     state->mandatory = offer.manifest.mandatory;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));

@@ -30,7 +30,7 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     postStatus(window, UpdatePhase::Downloading, kDownloadingText);
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const Failure downloadFailure =
-        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, reportProgress);
+        job->refusal ? job->refusal : downloadPackage(job->url, kPackageFile, job->digest, job->size, reportProgress);
     if (downloadFailure) {
         postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false});
         return 0;

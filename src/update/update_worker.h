@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@ struct UpdateJob {
     // The release the package must hold.
     std::wstring version;
     std::optional<Sha256Digest> digest;
+    // The package's length, when the manifest gives it.
+    std::optional<std::uint64_t> size;
     // Set when the trust rules refused the download.
     Failure refusal;
     // Shared with the window: the installation begins only if the run has
