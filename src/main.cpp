@@ -70,7 +70,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!loadSystemLibraries()) {
         return kExitNoWindow;
     }
-    if (!takeOfficeLock()) {
+    const std::optional<OwnedFileHandle> officeLock = takeOfficeLock();
+    if (!officeLock) {
         bringOfficeWindowToFront();
         return kExitNormal;
     }

@@ -296,6 +296,34 @@ def test_installation_stops_this_offices_application_and_leaves_another_offices_
     assert [w for w in office.windows() if w["class"] == "NirvaFakeApp" and w["pid"] == other["pid"]]
 
 
+# An office folder on another PC is reached as a mapped drive and as the
+# share's name: under Wine, a second drive letter for the same folder.
+def test_another_path_to_the_folder_meets_the_same_lock_and_the_same_application(office, server):
+    office.install_application("1234")
+    lock = office.folder / "nirva_updater.lock"
+    lock.write_bytes(b"")  # left by a power cut: held by nobody
+    offer(server)
+    server.hold_check = True
+    first = office.start_updater()
+    wait_until(lambda: check_requests(server), 30, what="the first copy's check")
+    drive = harness.WINEPREFIX / "dosdevices" / "n:"
+    drive.symlink_to(office.folder)
+    try:
+        ours = office.start_application("window")
+        assert ours["exe"].startswith("N:\\")
+        assert office.start_updater().wait(30) == 0
+        server.release()
+        office.process = first
+        start_update(office)
+        assert office.wait_for_exit() == 0
+    finally:
+        drive.unlink()
+    assert len(check_requests(server)) == 1
+    assert {"event": "close", "pid": ours["pid"]} in office.records()
+    assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert not lock.exists()
+
+
 # Where each crash leaves the office folder is told by the version the next
 # start finds installed.
 @pytest.mark.parametrize("step, installed_after_crash", [
