@@ -64,7 +64,7 @@ LRESULT CALLBACK countingWindowProc(HWND window, UINT message, WPARAM wParam, LP
 DWORD WINAPI downloadThread(LPVOID parameter) {
     auto* run = static_cast<BenchRun*>(parameter);
     run->succeeded = !downloadPackage(
-        run->url, run->target, run->digest, run->route,
+        run->url, run->target, run->digest, std::nullopt, run->route,
         [run](const DownloadProgress& progress) { postProgress(run->window, progress); }, run->log);
     PostMessageW(run->window, WM_BENCH_FINISHED, 0, 0);
     return 0;

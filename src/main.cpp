@@ -160,7 +160,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!loadSystemLibraries()) {
         return kExitNoWindow;
     }
-    if (!takeOfficeLock()) {
+    const std::optional<OwnedFileHandle> officeLock = takeOfficeLock();
+    if (!officeLock) {
         bringOfficeWindowToFront();
         return kExitNormal;
     }
@@ -168,6 +169,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const bool recovered = recoverInterruptedInstallation();
     removeReplacedUpdater();
     const std::wstring asked = installedVersionToAsk(log, recovered);
+    // Before the check: an earlier run may have installed a release whose
+    // newer updater it could not put in place, and that updater may be the
+    // only one that the server still answers (its key was rotated).
+    replaceUpdaterFromRelease(log);
     std::string officeId = officeIdForRun(log);
     const NetworkRoute route = routeForRun(log);
     const CheckResult check = checkForUpdate(asked, route, officeId, log);

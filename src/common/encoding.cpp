@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <limits>
 
 namespace {
 
@@ -78,4 +79,22 @@ std::string lowercaseHex(std::span<const std::uint8_t> bytes) {
         text += kHexDigits[byte & 0x0F];
     }
     return text;
+}
+
+std::optional<std::uint64_t> parseDecimal(const std::wstring& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9') {
+            return std::nullopt;
+        }
+        const auto digitValue = static_cast<std::uint64_t>(digit - L'0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digitValue) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digitValue;
+    }
+    return value;
 }

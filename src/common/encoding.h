@@ -1,8 +1,9 @@
 #pragma once
 
 // The text encodings the updater meets, each in one place: the server's
-// UTF-8 and Windows' UTF-16, and SHA-256 digests written as hexadecimal
-// digits (the manifest's "sha256", the partial download's record).
+// UTF-8 and Windows' UTF-16, SHA-256 digests written as hexadecimal digits
+// (the manifest's "sha256", the partial download's record), and byte counts
+// written as decimal digits (headers, the manifest's "size", the record).
 
 #include "common/sha256.h"
 
@@ -22,3 +23,6 @@ std::optional<Sha256Digest> parseSha256(const std::wstring& hex);
 std::wstring digestText(const std::optional<Sha256Digest>& digest);
 // Two lowercase hexadecimal digits per byte, in order.
 std::string lowercaseHex(std::span<const std::uint8_t> bytes);
+
+// Decimal digits only, without sign or spaces, that fit in 64 bits.
+std::optional<std::uint64_t> parseDecimal(const std::wstring& text);

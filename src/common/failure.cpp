@@ -33,6 +33,7 @@ const char* failureKindName(FailureKind kind) {
         case FailureKind::Signature: return "signature";
         case FailureKind::DigestFormat: return "digestformat";
         case FailureKind::DigestMismatch: return "digest";
+        case FailureKind::SizeFormat: return "sizeformat";
         case FailureKind::TooLarge: return "toolarge";
         case FailureKind::GaveUp: return "gaveup";
         case FailureKind::Disk: return "disk";

@@ -36,7 +36,9 @@ enum class FailureKind : std::uint8_t {
     DigestFormat,    // the manifest's sha256 is unreadable, or missing where
                      // the release key requires it
     DigestMismatch,  // the package's bytes are not the ones the digest names
-    TooLarge,        // more bytes than the download may write
+    SizeFormat,      // the manifest's size is not a whole number of bytes
+    TooLarge,        // more bytes than the download may write: past the
+                     // ceiling, when the manifest names no size
     GaveUp,          // attempts that brought bytes, but never the whole file
     Disk,            // the disk refused a read or a write
     System,          // another Windows call failed

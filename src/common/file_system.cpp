@@ -125,3 +125,18 @@ bool removeTree(const wchar_t* path) {
 bool flushFile(const wchar_t* path) {
     return flushFileUntil(path, busyDeadline());
 }
+
+std::optional<std::uint64_t> freeBytesBeside(const wchar_t* path) {
+    std::wstring folder = fullPath(path);
+    const size_t lastSeparator = folder.find_last_of(L'\\');
+    if (lastSeparator == std::wstring::npos) {
+        return std::nullopt;
+    }
+    // A folder of a share is named with its trailing separator.
+    folder.resize(lastSeparator + 1);
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    return available.QuadPart;
+}

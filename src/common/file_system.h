@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 inline constexpr DWORD kBusyRetryMs = 10000;
@@ -38,3 +40,7 @@ bool removeTree(const wchar_t* path);
 // Writes the file's content through to the disk, so that a power cut after
 // this returns cannot leave it zero-filled.
 bool flushFile(const wchar_t* path);
+
+// The bytes this user may still write to the volume that holds the path's
+// folder; none when Windows cannot tell.
+std::optional<std::uint64_t> freeBytesBeside(const wchar_t* path);

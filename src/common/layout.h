@@ -18,6 +18,9 @@ inline constexpr wchar_t kStagedExe[] = L"update\\nirva_acc.exe";
 // A folder on its way out is renamed to this first and then removed, so
 // that a crash never leaves it half removed under its own name.
 inline constexpr wchar_t kDiscardDirectory[] = L"NIRVA.discard";
+// Held open, unshared, by the updater that works in the folder, from any PC;
+// deleted when it closes.
+inline constexpr wchar_t kOfficeLockFile[] = L"nirva_updater.lock";
 // The downloaded package.
 inline constexpr wchar_t kPackageFile[] = L"nirva.zip";
 // Beside a package while it downloads: the bytes received so far, and the

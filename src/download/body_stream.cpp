@@ -38,7 +38,7 @@ struct Pipeline {
     size_t filled = 0;
     bool writeFailed = false;
     // Read by the reader only once the writer has ended.
-    DWORD writeError = 0;
+    Failure writeFailure{};
 };
 
 // Waits until the condition holds under the lock; returns the failure flag.
@@ -97,20 +97,18 @@ DWORD WINAPI writePieces(LPVOID parameter) {
     for (size_t index = 0;; index = (index + 1) % kPieceCount) {
         waitFor(pipeline, [&pipeline] { return pipeline.filled > 0; });
         const Piece& piece = pipeline.pieces[index];
-        const bool written =
-            piece.length == 0 || appendToPartial(pipeline.partial, piece.bytes.data(), piece.length);
-        if (written && piece.length != 0) {
+        const Failure failure =
+            piece.length == 0 ? Failure{} : writeToPartial(pipeline.partial, piece.bytes.data(), piece.length);
+        if (!failure && piece.length != 0) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - pipeline.start).count();
             pipeline.reportProgress(computeProgress(pipeline.partial.kept, pipeline.partial.record.total,
                                                     pipeline.partial.kept - keptBefore, elapsed));
         }
         const bool last = piece.last;
-        if (!written) {
-            pipeline.writeError = GetLastError();
-        }
-        handOver(pipeline, false, !written);
-        if (!written || last) {
+        pipeline.writeFailure = failure;
+        handOver(pipeline, false, static_cast<bool>(failure));
+        if (failure || last) {
             return 0;
         }
     }
@@ -143,7 +141,7 @@ Failure streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& 
     }
     WaitForSingleObject(writer.get(), INFINITE);
     if (waitFor(pipeline, [] { return true; })) {
-        return {FailureStep::Download, FailureKind::Disk, 0, pipeline.writeError};
+        return pipeline.writeFailure;
     }
     if (!readsSucceeded) {
         return {FailureStep::Download, FailureKind::Unreachable, 0, readError};

@@ -12,5 +12,5 @@
 // a second thread writes and hashes the piece before, so that neither the
 // disk nor the digest holds up the connection. No failure when the body
 // ended without a failed read or write; whether it was whole is the caller's
-// question.
+// question. A write refused by the file's bounds fails as writeToPartial says.
 Failure streamBody(HINTERNET request, PartialFile& partial, const ProgressSink& reportProgress);

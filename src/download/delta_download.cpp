@@ -4,6 +4,7 @@
 #include "archive/local_header.h"
 #include "archive/zip_directory.h"
 #include "common/encoding.h"
+#include "common/file_system.h"
 #include "download/body_stream.h"
 #include "download/delta_plan.h"
 #include "download/patch_inputs.h"
@@ -183,7 +184,7 @@ struct Rebuild {
 // Copied bytes move the percentage; the speed stays the network's.
 bool placeCopied(Rebuild& rebuild, const std::uint8_t* bytes, DWORD count) {
     PartialFile& partial = rebuild.job.partial;
-    if (!appendToPartial(partial, bytes, count)) {
+    if (writeToPartial(partial, bytes, count)) {
         return false;
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - rebuild.start).count();
@@ -330,6 +331,13 @@ RebuildResult withBytes(RebuildResult result, const Rebuild& rebuild, const Offe
     return result;
 }
 
+// Whatever the next attempt or start keeps of the whole download is then
+// continued as it is, never thrown away by another rebuild from this package.
+RebuildResult refusePreviousPackage(const std::wstring& path, const Failure& why) {
+    removeTree(path.c_str());
+    return {RebuildOutcome::Refused, why};
+}
+
 }  // namespace
 
 RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
@@ -365,8 +373,10 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
     if (written) {
         return withBytes(*written, rebuild, tail);
     }
-    if (finishPartial(partial, job.digest, job.packagePath)) {
-        return withBytes(kNotPossible, rebuild, tail);
+    if (const Failure failure = finishPartial(partial, job.digest, job.packagePath)) {
+        return withBytes(failure.kind == FailureKind::DigestMismatch ? refusePreviousPackage(job.packagePath, failure)
+                                                                     : kNotPossible,
+                         rebuild, tail);
     }
     return withBytes({RebuildOutcome::Rebuilt, {}}, rebuild, tail);
 }

@@ -1,7 +1,10 @@
 #include "download/partial_file.h"
 
 #include "common/encoding.h"
+#include "common/file_system.h"
 #include "common/layout.h"
+
+#include <algorithm>
 
 #include <vector>
 
@@ -89,6 +92,7 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
     partial.kept = static_cast<std::uint64_t>(size.QuadPart);
     partial.unflushed = 0;
     partial.verified = false;
+    partial.roomUntil = 0;
     partial.hasher.hash.reset();
     const Failure noHash{FailureStep::Download, FailureKind::System, 0, 0};
     if (digest && !startSha256(partial.hasher)) {
@@ -96,7 +100,8 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
         return noHash;
     }
     const std::optional<PartialRecord> record = readRecord(partial.recordPath);
-    if (record && mayContinue(*record, partial.kept, url, partial.record.sha256)) {
+    if (record && mayContinue(*record, partial.kept, url, partial.record.sha256) &&
+        lengthAllowed(record->total, partial.bounds)) {
         partial.record = *record;
         if (rehashKeptBytes(partial)) {
             return {};
@@ -112,6 +117,9 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
 }
 
 bool restartPartial(PartialFile& partial, const PartialRecord& record) {
+    if (!lengthAllowed(record.total, partial.bounds)) {
+        return false;
+    }
     if (partial.kept != 0) {
         discardPartial(partial);
     }
@@ -120,21 +128,40 @@ bool restartPartial(PartialFile& partial, const PartialRecord& record) {
            writeRecord(partial.recordPath, record);
 }
 
-bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
+Failure reserveRoom(PartialFile& partial, std::uint64_t length) {
+    const std::uint64_t more = length - std::min(length, partial.kept);
+    const std::optional<std::uint64_t> freeBytes = freeBytesBeside(partial.path.c_str());
+    if (freeBytes && !leavesFloor(*freeBytes, more, partial.bounds)) {
+        return {FailureStep::Download, FailureKind::Disk, 0, kDiskFullError};
+    }
+    partial.roomUntil = std::max(partial.roomUntil, length);
+    return {};
+}
+
+Failure writeToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count) {
+    const std::uint64_t limit = fileLimit(partial.record.total, partial.bounds);
+    if (count > limit - std::min(limit, partial.kept)) {
+        return {FailureStep::Download, partial.record.total != 0 ? FailureKind::BadAnswer : FailureKind::TooLarge};
+    }
+    if (partial.kept + count > partial.roomUntil) {
+        const std::uint64_t ahead = std::max<std::uint64_t>(count, kSpaceCheckEveryBytes);
+        if (const Failure failure = reserveRoom(partial, std::min(limit, partial.kept + ahead))) {
+            return failure;
+        }
+    }
     DWORD written = 0;
     if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
         !hashBytes(partial, bytes, count)) {
         const DWORD error = GetLastError();
         truncateTo(partial.file.get(), partial.kept);
-        SetLastError(error);
-        return false;
+        return {FailureStep::Download, FailureKind::Disk, 0, error};
     }
     partial.kept += count;
     partial.unflushed += count;
     if (partial.unflushed >= kFlushEveryBytes) {
         flushPartial(partial);
     }
-    return true;
+    return {};
 }
 
 bool readPartial(PartialFile& partial, std::uint64_t offset, std::span<std::uint8_t> bytes) {
@@ -185,6 +212,16 @@ void discardPartial(PartialFile& partial) {
         partial.file.reset();
         DeleteFileW(partial.path.c_str());
     }
+    partial.kept = 0;
+    partial.unflushed = 0;
+    partial.record.total = 0;
+    partial.record.validator.clear();
+}
+
+void dropPartial(PartialFile& partial) {
+    partial.file.reset();
+    DeleteFileW(partial.recordPath.c_str());
+    DeleteFileW(partial.path.c_str());
     partial.kept = 0;
     partial.unflushed = 0;
     partial.record.total = 0;

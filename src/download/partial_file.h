@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/owned_handles.h"
 #include "common/sha256.h"
+#include "download/bounds.h"
 #include "download/resume.h"
 
 #include <cstdint>
@@ -25,22 +26,35 @@ struct PartialFile {
     Sha256Hasher hasher;
     // Complete and verified, waiting only to be renamed.
     bool verified = false;
+    // What the file may hold and the disk must keep free; set before it is
+    // first opened.
+    DownloadBounds bounds;
+    // The free space was found enough for the file to grow to this length.
+    std::uint64_t roomUntil = 0;
 };
 
 // Opens the partial download of this release. Bytes an earlier attempt or
 // run left are kept (and hashed again) only when the record vouches for
-// them; anything else is discarded.
+// them and names a length the bounds allow; anything else is discarded.
 Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
                     const std::optional<Sha256Digest>& digest);
 
 // Empties the file for an answer that starts at its first byte, and records
-// what that answer says of the whole.
+// what that answer says of the whole. False, with nothing changed, for a
+// whole length the bounds do not allow.
 bool restartPartial(PartialFile& partial, const PartialRecord& record);
+
+// Fails, with kDiskFullError and nothing written, unless the disk can take
+// the file up to this length and keep its floor free. When the free space
+// cannot be read, nothing stops the download: the ceiling still bounds it.
+Failure reserveRoom(PartialFile& partial, std::uint64_t length);
 
 // Writes and hashes the bytes, and flushes the file every 4 MiB so that a
 // power cut loses little. A failed write is cut off again, so that the file
-// still holds exactly the kept bytes.
-bool appendToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count);
+// still holds exactly the kept bytes. Nothing is written past the file's
+// limit (a bad answer when a length was named, else too large) or into the
+// disk's floor (asked for again every few MiB).
+Failure writeToPartial(PartialFile& partial, const unsigned char* bytes, DWORD count);
 
 // Reads bytes the file keeps, and leaves it where the next bytes go (or,
 // should that fail, discards it).
@@ -57,6 +71,9 @@ void flushPartial(PartialFile& partial);
 
 // Drops the kept bytes and the record; the next request asks for the whole.
 void discardPartial(PartialFile& partial);
+
+// Closes and deletes the file and its record.
+void dropPartial(PartialFile& partial);
 
 // The digest, when one is expected, covers the whole file; a mismatch
 // discards it. Then the file becomes the package.

@@ -1,7 +1,8 @@
 #include "download/resume.h"
 
+#include "common/encoding.h"
+
 #include <cwctype>
-#include <limits>
 #include <vector>
 
 namespace {
@@ -17,25 +18,6 @@ constexpr int kMaxFruitlessAttempts = 3;
 // A server that sends a few new bytes per connection would otherwise keep
 // the download going for ever.
 constexpr int kMaxAttempts = 30;
-
-// Decimal digits only, without sign or spaces, that fit in 64 bits.
-std::optional<std::uint64_t> parseCount(const std::wstring& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9') {
-            return std::nullopt;
-        }
-        const std::uint64_t digitValue = static_cast<std::uint64_t>(digit - L'0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digitValue) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digitValue;
-    }
-    return value;
-}
 
 bool startsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
     if (text.size() < prefix.size()) {
@@ -74,7 +56,7 @@ std::optional<PartialRecord> parseRecord(const std::wstring& text) {
     if (start != text.size() || lines.size() != kRecordLines || lines[0] != kRecordHeading) {
         return std::nullopt;
     }
-    const std::optional<std::uint64_t> total = parseCount(lines[3]);
+    const std::optional<std::uint64_t> total = parseDecimal(lines[3]);
     if (!total) {
         return std::nullopt;
     }
@@ -123,9 +105,9 @@ std::optional<ContentRange> parseContentRange(const std::wstring& value) {
     if (dash == std::wstring::npos || slash == std::wstring::npos || slash < dash) {
         return std::nullopt;
     }
-    const auto first = parseCount(range.substr(0, dash));
-    const auto last = parseCount(range.substr(dash + 1, slash - dash - 1));
-    const auto total = parseCount(range.substr(slash + 1));
+    const auto first = parseDecimal(range.substr(0, dash));
+    const auto last = parseDecimal(range.substr(dash + 1, slash - dash - 1));
+    const auto total = parseDecimal(range.substr(slash + 1));
     if (!first || !last || !total || *first > *last || *last >= *total) {
         return std::nullopt;
     }

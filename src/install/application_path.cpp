@@ -8,3 +8,8 @@ bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring
            CompareStringOrdinal(imagePath.c_str(), static_cast<int>(imagePath.size()), applicationPath.c_str(),
                                 static_cast<int>(applicationPath.size()), TRUE) == CSTR_EQUAL;
 }
+
+bool imageIsApplication(const std::wstring& imagePath, const std::wstring& applicationPath,
+                        const std::optional<FileIdentity>& image, const std::optional<FileIdentity>& application) {
+    return imagePathNamesApplication(imagePath, applicationPath) || (image && application && *image == *application);
+}

@@ -59,7 +59,12 @@ Failure putInPlace(const std::wstring& running, const std::optional<std::wstring
         removeTree(staged.c_str());
         return failed(FailureKind::WrongRelease, 0);
     }
-    removeTree(old.c_str());
+    // The start of this run removed an earlier one, waiting for it a while:
+    // one still there is a replaced updater that still runs.
+    if (pathState(old.c_str()) != PathState::Absent) {
+        removeTree(staged.c_str());
+        return failed(FailureKind::Disk, ERROR_ALREADY_EXISTS);
+    }
     if (!moveFile(running, old)) {
         const Failure failure = failed(FailureKind::Disk, GetLastError());
         removeTree(staged.c_str());

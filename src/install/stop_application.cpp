@@ -15,8 +15,16 @@ namespace {
 bool isApplicationProcess(HANDLE process, const std::wstring& applicationPath) {
     wchar_t imagePath[MAX_PATH];
     DWORD length = MAX_PATH;
-    return QueryFullProcessImageNameW(process, 0, imagePath, &length) &&
-           imagePathNamesApplication(std::wstring(imagePath, length), applicationPath);
+    if (!QueryFullProcessImageNameW(process, 0, imagePath, &length)) {
+        return false;
+    }
+    const std::wstring image(imagePath, length);
+    // Only a program of the application's file name is worth opening.
+    const bool sameName = image.size() >= std::size(kApplicationExeName) &&
+                          imagePathNamesApplication(image.substr(image.size() + 1 - std::size(kApplicationExeName)),
+                                                    kApplicationExeName);
+    return imagePathNamesApplication(image, applicationPath) ||
+           (sameName && imageIsApplication(image, applicationPath, fileIdentity(image), fileIdentity(applicationPath)));
 }
 
 struct WindowSearch {

@@ -46,6 +46,9 @@ struct MainWindow {
     HWND laterButton = nullptr;
     bool startPressed = false;
     bool laterPressed = false;
+    // The later routine has stopped the application: the run ends once no
+    // installation is under way.
+    bool applicationStopped = false;
     UpdatePhase phase = UpdatePhase::NotStarted;
 };
 
@@ -97,7 +100,8 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     const WindowStart& start = *static_cast<const WindowStart*>(creation.lpCreateParams);
     const Offer& offer = start.offer;
     auto state = std::make_unique<MainWindow>(
-        UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.refusal, start.log, start.route},
+        UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.size, offer.refusal,
+                  start.log, start.route, std::make_shared<InstallationGate>()},
         start.reports, offer.installedVersion, offer.manifest.mandatory);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
@@ -121,8 +125,11 @@ void onCreate(HWND window, MainWindow& state, LPARAM lParam) {
     SetWindowTextW(state.notesEdit, start.offer.manifest.notes.c_str());
 }
 
-void onClose(HWND window, const MainWindow& state) {
-    if (mayCloseWindow(state.mandatory, state.phase)) {
+// A worker that is still downloading may have begun installing before the
+// window heard of it: the window goes only if it has not.
+void onClose(HWND window, MainWindow& state) {
+    const bool workerMayInstall = state.phase == UpdatePhase::Downloading;
+    if (mayCloseWindow(state.mandatory, state.phase) && (!workerMayInstall || state.job.gate->endRun())) {
         DestroyWindow(window);
     }
 }
@@ -175,16 +182,23 @@ void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// The release in place ends the run with it. A failed installation shows
-// its box, then says the same on the status line, which would otherwise keep
-// saying "installing", then starts the old application it put back. The
-// report goes last, in the background: the user never waits for it.
+// The later routine, while it runs, would stop an application started now.
+bool laterRoutineRunning(const MainWindow& state) {
+    return state.laterPressed && !state.applicationStopped;
+}
+
+// An installed release starts at once. A failed installation shows its box,
+// then says the same on the status line, which would otherwise keep saying
+// "installing", then starts the old application it put back. After the later
+// button, either start is the end of the run, once its routine has stopped
+// the application. The report goes last, in the background: the user never
+// waits for it.
 void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     const std::unique_ptr<UpdateOutcome> outcome(reinterpret_cast<UpdateOutcome*>(lParam));
     ReportSender& reports = state.reports;
     const OutcomeReport report = attemptReport(state.installedVersion, state.job.version, outcome->failure);
     logOutcome(state.job.log, report.outcome, state.job.version, outcome->failure);
-    if (outcome->installed) {
+    if (outcome->installed && !laterRoutineRunning(state)) {
         endWithApplication(window);
         reports.send(report);
         return;
@@ -194,13 +208,26 @@ void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     }
     // Looked up again: the box let other messages through.
     if (MainWindow* after = stateOf(window)) {
-        SetWindowTextW(after->statusEdit, outcome->statusText);
-        if (outcome->startsApplication) {
-            startApplication();
+        if (outcome->statusText != nullptr) {
+            SetWindowTextW(after->statusEdit, outcome->statusText);
         }
         markWorkerEnded(window, *after);
+        if (after->applicationStopped) {
+            endWithApplication(window);
+        } else if (!after->laterPressed && outcome->startsApplication) {
+            startApplication();
+        }
     }
     reports.send(report);
+}
+
+// The run ends with the application now, unless an installation has begun:
+// its outcome ends the run then.
+void onApplicationStopped(HWND window, MainWindow& state) {
+    state.applicationStopped = true;
+    if (state.phase == UpdatePhase::Ended || state.job.gate->endRun()) {
+        endWithApplication(window);
+    }
 }
 
 void onUpdateProgress(MainWindow& state, WPARAM wParam, LPARAM lParam) {
@@ -236,7 +263,7 @@ bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, 
             onUpdateProgress(state, wParam, lParam);
             return true;
         case WM_APPLICATION_STOPPED:
-            endWithApplication(window);
+            onApplicationStopped(window, state);
             return true;
         default:
             return false;

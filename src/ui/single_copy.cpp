@@ -1,6 +1,7 @@
 #include "ui/single_copy.h"
 
 #include "common/file_system.h"
+#include "common/layout.h"
 #include "ui/office_lock_name.h"
 
 #include <string>
@@ -25,13 +26,23 @@ BOOL CALLBACK bringToFrontIfOfficeWindow(HWND window, LPARAM) {
 
 }  // namespace
 
-bool takeOfficeLock() {
-    // Never closed: the process's end releases it.
+std::optional<OwnedFileHandle> takeOfficeLock() {
+    OwnedFileHandle file(CreateFileW(kOfficeLockFile, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file && GetLastError() == ERROR_SHARING_VIOLATION) {
+        return std::nullopt;
+    }
+    // The mutex names this PC's first copy, whose window a second one brings
+    // to the front. Never closed: the process's end releases it.
     if (CreateMutexW(nullptr, FALSE, officeLock().c_str()) == nullptr) {
         // Held by another user's copy, whose lock this user may not open.
-        return GetLastError() != ERROR_ACCESS_DENIED;
+        if (GetLastError() == ERROR_ACCESS_DENIED) {
+            return std::nullopt;
+        }
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        return std::nullopt;
     }
-    return GetLastError() != ERROR_ALREADY_EXISTS;
+    return file;
 }
 
 void markOfficeWindow(HWND window) {

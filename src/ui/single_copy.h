@@ -1,14 +1,23 @@
 #pragma once
 
+#include "common/owned_handles.h"
+
 #include <windows.h>
+
+#include <optional>
 
 // One updater per office folder: two would share the package, the staging
 // folder and the backup, and one could remove what the other is still
-// unpacking.
+// unpacking. Offices run the program from a folder on another PC, reached
+// as a mapped drive or by the share's name, so the lock is a file in the
+// folder itself, which every PC and every path sees.
 
-// True when this is the first updater of the office folder (the current
-// directory); the lock is then held until the process ends, however it ends.
-bool takeOfficeLock();
+// The lock of the office folder (the current directory), held until the
+// handle closes, at the process's end however it ends; Windows then deletes
+// the file, and a file that a power cut left behind is held by nobody. None
+// when another updater holds the folder. In a folder this user cannot write
+// to, which no updater can install into, the lock on this PC is all there is.
+std::optional<OwnedFileHandle> takeOfficeLock();
 
 // Marks the main window as this office's, so that a second copy finds it.
 void markOfficeWindow(HWND window);

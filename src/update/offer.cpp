@@ -2,6 +2,7 @@
 
 #include "app/version.h"
 #include "common/encoding.h"
+#include "download/bounds.h"
 
 #include <utility>
 
@@ -37,6 +38,11 @@ CheckResult judgeManifest(std::wstring installedVersion, ManifestRecord manifest
     // whatever arrives.
     if (!offer.digest && (!manifest.sha256.empty() || releaseKeysBuilt)) {
         offer.refusal = {FailureStep::Download, FailureKind::DigestFormat};
+    }
+    // Nor may a size that cannot be read leave the download unbounded.
+    offer.size = manifest.size ? parsePackageSize(*manifest.size) : std::nullopt;
+    if (manifest.size && !offer.size && !offer.refusal) {
+        offer.refusal = {FailureStep::Download, FailureKind::SizeFormat};
     }
     offer.newer = isNewerVersion(parseVersion(manifest.version), parseVersion(installedVersion));
     offer.installedVersion = std::move(installedVersion);

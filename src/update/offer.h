@@ -32,6 +32,9 @@ struct Offer {
     ManifestRecord manifest;
     // The manifest's "sha256"; none when it gives none, or none readable.
     std::optional<Sha256Digest> digest;
+    // The manifest's "size", the package's length; none when it gives none,
+    // or none readable.
+    std::optional<std::uint64_t> size;
     // Strictly newer than the installed version: only then is it offered,
     // and only to an office inside the release's rollout.
     bool newer = false;
@@ -55,7 +58,8 @@ struct CheckResult {
 // signature verified with one of them; anything else fails the check, as a
 // wrong server key does. A "sha256" that is given must be 64 hexadecimal
 // digits, and a signed release must give one (the signature vouches for the
-// package only through it); otherwise the offer stands but is refused.
+// package only through it); otherwise the offer stands but is refused, as it
+// is for a "size" that is given but is not a whole number of bytes.
 CheckResult judgeManifest(std::wstring installedVersion, ManifestRecord manifest, bool releaseKeysBuilt,
                           bool signatureVerified);
 

@@ -30,9 +30,14 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     const auto reportProgress = [window](const DownloadProgress& progress) { postProgress(window, progress); };
     const Failure downloadFailure =
         job->refusal ? job->refusal
-                     : downloadPackage(job->url, kPackageFile, job->digest, job->route, reportProgress, job->log);
+                     : downloadPackage(job->url, kPackageFile, job->digest, job->size, job->route, reportProgress,
+                                       job->log);
     if (downloadFailure) {
         postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false, false});
+        return 0;
+    }
+    // The run ended while the package came: the process is about to go.
+    if (!job->gate->beginInstallation()) {
         return 0;
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);

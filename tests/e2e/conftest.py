@@ -74,16 +74,19 @@ LATER_BUTTON_ID = 105
 
 
 def manifest(version, url="https://updates.example/packages/nirva.zip", notes="notes", mandatory=False,
-             sha256=""):
-    """A manifest as a server sends it: Persian as plain UTF-8."""
+             sha256="", size=None):
+    """A manifest as a server sends it: Persian as plain UTF-8; size as JSON text."""
     text = ('{"version": "%s", "url": "%s", "sha256": "%s", "notes": "%s", '
-            '"uploadDate": "2026-12-01", "releaseDate": "2026-12-01", "mandatory": %s}'
-            % (version, url, sha256, notes, "true" if mandatory else "false"))
+            '"uploadDate": "2026-12-01", "releaseDate": "2026-12-01", "mandatory": %s%s}'
+            % (version, url, sha256, notes, "true" if mandatory else "false",
+               "" if size is None else ', "size": %s' % size))
     return text.encode("utf-8")
 
 
-# The updater's own files in the office folder: its log, the office id, a report not yet sent.
-UPDATER_FILES = {"nirva_updater.log", "nirva_updater.log.1", "nirva_updater.id", "nirva_updater.report"}
+# The updater's own files in the office folder: its log, the office id, a report not yet sent, the lock
+# a running updater holds.
+UPDATER_FILES = {"nirva_updater.log", "nirva_updater.log.1", "nirva_updater.id", "nirva_updater.report",
+                 "nirva_updater.lock"}
 
 
 def entries(folder):
@@ -281,9 +284,9 @@ def path_of(url):
     return "/" + url.split("/", 3)[3]
 
 
-def offer(server, mandatory=False, sha256_text="", url=PACKAGE_URL, **package_options):
+def offer(server, mandatory=False, sha256_text="", url=PACKAGE_URL, size=None, **package_options):
     """Release 2.0.0.0 offered, its package served at url with the options test_server takes."""
-    server.check_body = manifest("2.0.0.0", url=url, mandatory=mandatory, sha256=sha256_text)
+    server.check_body = manifest("2.0.0.0", url=url, mandatory=mandatory, sha256=sha256_text, size=size)
     server.packages[path_of(url)] = {"data": package(), **package_options}
 
 

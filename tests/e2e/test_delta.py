@@ -2,12 +2,17 @@
 previous one, which every update leaves in the office folder, with range
 requests for the rest; anything in doubt falls back to the whole package."""
 
+import io
 import random
+import struct
 import sys
+import zipfile
 
 import pytest
 
-from conftest import NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, entries, offer, package_requests, sha256
+import harness
+from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, entries, offer, package_requests, sha256,
+                      wait_until)
 from harness import SOURCE_DIR
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "release"))
@@ -87,9 +92,11 @@ def test_only_what_changed_is_fetched(office, server, tmp_path, change):
 
 
 def lying(old):
-    """The previous package with the same names, CRCs and sizes but other bytes in one entry."""
+    """The previous package with the same names, CRCs and sizes but other bytes
+    in the last of the files a rebuild copies."""
     data = bytearray(old)
-    data[len(data) // 2] ^= 0xFF
+    start = zipfile.ZipFile(io.BytesIO(old)).getinfo(max(OLD_FILES)).header_offset
+    data[start + 30 + sum(struct.unpack_from("<HH", old, start + 26)) + 100] ^= 0xFF
     return bytes(data)
 
 
@@ -132,3 +139,35 @@ def test_rebuild_cut_short_goes_on_from_the_kept_bytes(office, server, tmp_path)
     first_missing = int(first.split("=")[1].split("-")[0]) + 30_000
     assert then.startswith(f"bytes={first_missing}-")
     assert sent(server) < len(new) / 4
+
+
+def test_rebuild_refused_by_its_digest_is_not_tried_again_at_the_next_start(office, server, tmp_path):
+    _, new = offer_over_previous(office, server, tmp_path, previous=lying)
+    # The whole download that follows the refused rebuild is paced, and waits
+    # at 40 % for the power to go.
+    server.packages[PACKAGE_PATH]["whole"] = dict(chunk_size=65536, delay=0.05, hold_at=len(new) * 2 // 5)
+    partial = office.folder / "nirva.zip.partial"
+    office.start_updater()
+    wait_until(lambda: any(r["range"] is None for r in package_requests(server))
+               and partial.stat().st_size > len(new) // 3, 60, interval=0.05, what="a third of the whole download")
+    harness.stop_wine()
+    server.release()
+    office.wait_for_exit()
+    kept = partial.stat().st_size
+
+    server.requests.clear()
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    assert [(r["range"], r["status"]) for r in package_requests(server)] == [(f"bytes={kept}-", 206)]
+
+
+# Every answer breaks off after 40,000 bytes, the package's end too.
+def test_rebuild_that_cannot_get_going_gives_way_to_the_plain_download(office, server, tmp_path):
+    _, new = offer_over_previous(office, server, tmp_path, change=lambda files: dict(list(files.items())[:3]))
+    server.packages[PACKAGE_PATH]["cut_at"] = 40_000
+
+    office.start_updater()
+
+    assert_installed_exactly(office, new)
+    assert [r["range"] for r in package_requests(server)][:2] == [TAIL_RANGE, None]

@@ -11,8 +11,8 @@ import pytest
 
 import harness
 from conftest import (DATA, DATA_NAME, DOWNLOAD_FAILED_TEXT, INSTALLING_TEXT, NEW_APPLICATION, PACKAGE_URL,
-                      assert_installed, entries, offer, package, package_requests, path_of, sha256, start_update,
-                      wait_until, watch_until_exit)
+                      assert_installed, assert_nothing_installed, entries, offer, package, package_requests, path_of,
+                      sha256, start_update, wait_until, watch_until_exit)
 
 PARTIAL = "nirva.zip.partial"
 RECORD = "nirva.zip.partial.record"
@@ -132,8 +132,32 @@ def test_progress_counts_kept_bytes_and_shows_the_links_speed(office, server):
 
     assert_installed(office)
     # The bar fills again with the unpacking, which is over too soon to be
-    # seen at its end; the download's share is seen up to its last piece.
-    positions = [position for text, position in seen if text != INSTALLING_TEXT]
+    # seen at its end; the download's share is seen up to its last piece. A
+    # look reads the text and then the bar: the one on the change of phase
+    # may see the download's text with the emptied bar.
+    installing = next((i for i, (text, _) in enumerate(seen) if text == INSTALLING_TEXT), len(seen) + 1)
+    positions = [position for _, position in seen[:installing - 1]]
     assert positions == sorted(positions) and max(positions) > 80
     speeds = [int(re.findall(r"\d+", text)[1]) for text, _ in seen if "KB/s" in text]
     assert speeds and max(speeds) <= 4 * 16
+
+
+@pytest.mark.parametrize("options, size, env, requests", [
+    pytest.param(dict(data=bytes(32 << 20), content_length=False), None, {"NIRVA_DOWNLOAD_CEILING": str(2 << 20)},
+                 1, id="endless-body-meets-the-ceiling"),
+    pytest.param(dict(content_length=False), len(package()) - 1, {}, 3, id="body-runs-past-the-size"),
+    pytest.param({}, len(package()) + 1, {}, 3, id="length-is-not-the-size"),
+    pytest.param({}, '"12x"', {}, 0, id="size-unreadable"),
+    pytest.param({}, len(package()), {"NIRVA_FREE_SPACE_FLOOR": str(1 << 62)}, 0, id="no-room-for-the-size"),
+])
+def test_download_never_writes_more_than_it_may(office, server, options, size, env, requests):
+    office.install_application("1234")
+    offer(server, size=size, **options)
+    office.start_updater(env)
+    start_update(office)
+
+    office.wait_for_status(DOWNLOAD_FAILED_TEXT)
+    assert not (office.folder / PARTIAL).exists() and not (office.folder / RECORD).exists()
+    assert_nothing_installed(office)
+    sent = [r["sent"] for r in package_requests(server)]
+    assert len(sent) == requests and sum(sent) < 16 << 20

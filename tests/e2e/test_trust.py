@@ -129,10 +129,35 @@ def test_key_rotation_through_the_updaters_own_update(office, server, case, carr
     if case == "still-running":
         holder.kill()  # the earlier updater's file may go from now on
 
-    # The vendor now serves with key B, and nothing newer.
+    # The vendor now serves with key B, and nothing newer. A replacement that
+    # the first run could not make, the next start makes.
     server.use_key(*key("backup"))
     server.check_body = manifest("2.0.0.0")
     office.start_updater(executable=updater)
     assert office.wait_for_exit() == 0
     assert [s["version"] for s in office.wait_for_starts(2)] == ["2.0.0.0", "2.0.0.0"]
-    wait_until(lambda: not old_updater.exists(), 10, what="the replaced updater to be removed")
+    assert updater.read_bytes() == carried.read_bytes()
+    if replaced:
+        wait_until(lambda: not old_updater.exists(), 10, what="the replaced updater to be removed")
+
+
+
+# An earlier run installed a release that carries the next updater and was cut
+# off before it put it in place. The next start takes it before its check, also
+# when the server has moved to a key that only the next updater pins.
+@pytest.mark.parametrize("server, stranded", [("pinned", False), ("next-backup", True)], indirect=["server"],
+                         ids=["nothing-newer", "retired-key"])
+def test_updater_left_in_the_installed_release_is_taken_at_the_next_start(office, server, stranded):
+    office.install_application("2000")
+    shutil.copyfile(NEXT_UPDATER, office.folder / "NIRVA" / "nirva_updater.exe")
+    updater = office.folder / "nirva_updater.exe"
+    shutil.copyfile(UPDATER, updater)
+    server.check_body = manifest("2.0.0.0")
+
+    office.start_updater(executable=updater)
+    if stranded:
+        expect_server_failure(office)
+        office.start_updater(executable=updater)  # the office reaches the server again
+    assert office.wait_for_exit() == 0
+    assert [s["version"] for s in office.wait_for_starts(1)] == ["2.0.0.0"]
+    assert updater.read_bytes() == NEXT_UPDATER.read_bytes()

@@ -114,6 +114,31 @@ def test_later_button_stops_the_running_application_and_starts_it_again(office, 
     assert package_requests(server) == []
 
 
+# The later button pressed while the package comes: the download ends while
+# the later routine is stopping the application, and the installation that
+# then begins ends the run, with the new release or, after its box, the old one.
+@pytest.mark.parametrize("data, box, started", [
+    (package(), None, "2.0.0.0"), (package(application=OLD_APPLICATION), INSTALLATION_FAILURE_TEXT, "1.2.3.4"),
+], ids=["installed", "failed"])
+def test_later_button_meeting_the_installation_waits_for_its_outcome(office, server, data, box, started):
+    office.install_application("1234")
+    running = office.start_application("window")
+    offer(server, data=data, hold_at=HALF)
+    office.start_updater({"NIRVA_UNPACK_DELAY_MS": "3000"})
+    window = start_update(office)
+    wait_until(lambda: package_requests(server), 30, interval=0.05, what="the download")
+
+    office.press(window, LATER_BUTTON_ID)
+    wait_until(lambda: {"event": "close", "pid": running["pid"]} in office.records(), 30, interval=0.05,
+               what="the later routine")
+    server.release()
+    if box:
+        office.press(office.wait_for_message_box(box), IDOK)
+
+    assert office.wait_for_exit() == 0
+    assert [start["version"] for start in office.wait_for_starts(2)] == ["1.2.3.4", started]
+
+
 # Each failed attempt is followed by a pause of a second; a first half
 # received is progress, so it is not one of the three attempts that count.
 # A mandatory update's window stays locked, its warning left up or dismissed,
@@ -269,6 +294,34 @@ def test_installation_stops_this_offices_application_and_leaves_another_offices_
     assert {"event": "close", "pid": ours["pid"]} in office.records()
     assert [r["event"] for r in office.records() if r["pid"] == other["pid"]] == ["start"]
     assert [w for w in office.windows() if w["class"] == "NirvaFakeApp" and w["pid"] == other["pid"]]
+
+
+# An office folder on another PC is reached as a mapped drive and as the
+# share's name: under Wine, a second drive letter for the same folder.
+def test_another_path_to_the_folder_meets_the_same_lock_and_the_same_application(office, server):
+    office.install_application("1234")
+    lock = office.folder / "nirva_updater.lock"
+    lock.write_bytes(b"")  # left by a power cut: held by nobody
+    offer(server)
+    server.hold_check = True
+    first = office.start_updater()
+    wait_until(lambda: check_requests(server), 30, what="the first copy's check")
+    drive = harness.WINEPREFIX / "dosdevices" / "n:"
+    drive.symlink_to(office.folder)
+    try:
+        ours = office.start_application("window")
+        assert ours["exe"].startswith("N:\\")
+        assert office.start_updater().wait(30) == 0
+        server.release()
+        office.process = first
+        start_update(office)
+        assert office.wait_for_exit() == 0
+    finally:
+        drive.unlink()
+    assert len(check_requests(server)) == 1
+    assert {"event": "close", "pid": ours["pid"]} in office.records()
+    assert (office.folder / "NIRVA" / "nirva_acc.exe").read_bytes() == NEW_APPLICATION.read_bytes()
+    assert not lock.exists()
 
 
 # Where each crash leaves the office folder is told by the version the next

@@ -17,7 +17,8 @@ the last one repeating, so a file can change or a fault strike between
 attempts. ``cut_at`` ends every response after that many body bytes,
 ``hold_at`` makes it wait there (0: before its headers) until ``release()``,
 so that a test acts while a download runs, ``ignore_ranges`` always sends the
-whole file, ``etag=""`` sends no ETag. Each request records its
+whole file, ``etag=""`` sends no ETag, ``whole`` (options) replaces options for
+a request that asks for the whole file. Each request records its
 ``range`` and ``if_range`` headers, and the ``status``, ``etag`` and body
 bytes ``sent`` of its answer.
 
@@ -81,6 +82,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _answer_package(self, package):
         attempt = sum(r["path"] == self.path for r in self.server.owner.requests) - 1
+        if "Range" not in self.headers:
+            package = dict(package, **package.get("whole", {}))
         status, data, cut_at, hold_at, etag, chunk_size, delay = (
             _nth(package[key], attempt) for key in ("status", "data", "cut_at", "hold_at", "etag", "chunk_size", "delay"))
         if isinstance(data, bytes):
