@@ -126,6 +126,11 @@ int offerUpdate(HINSTANCE instance, const WindowStart& start, int showCommand) {
 int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstring& asked, int showCommand,
                  SupportLog& log, ReportSender& reports) {
     if (!check.offer) {
+        // Through a proxy, another key is most often the proxy's own: one that
+        // inspects TLS. The support person is told where to look.
+        if (check.failure.kind == FailureKind::PinRefused && check.route.kind == RouteKind::Proxy) {
+            log.write("tlsinspection", {{"route", describeRoute(check.route)}});
+        }
         logOutcome(log, "checkfailed", L"none", check.failure);
         reports.keep(checkReport(asked, check.failure));
         return endAfterServerFailure();

@@ -74,6 +74,8 @@ def test_a_server_out_of_reach_ends_in_the_failure_box_within_15_s(office, proxy
     assert_nothing_installed(office)
     if route == "another-key-in-the-tunnel":
         assert connects == [f"CONNECT {PROXY_HOST}:{PORT} HTTP/1.1"] and len(check_requests(intruder)) == 1
+        seen = [line["route"] for line in events(office, "tlsinspection")]
+        assert seen == [f"proxy 127.0.0.1:{intercepting_port} (manual)"]
     elif route == "basic-authentication":
         # Wine then speaks TLS to the proxy itself, which squid logs as a bad request.
         assert proxy.wait_for_log(1)[0] == ("TCP_DENIED/407", "CONNECT", f"{PROXY_HOST}:{PORT}")
