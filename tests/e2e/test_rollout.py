@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import CHECK_PREFIX, build_release, events, harness, wait_until
+from conftest import CHECK_PREFIX, KEY_DIR, build_release, events, harness, wait_until
 from conftest import RELEASE_VERSION as VERSION
 
 
@@ -40,9 +40,14 @@ def test_release_in_stages(office, tmp_path, inside, stages):
     office.install_application("1000")
     kept_id = office.folder / "nirva_updater.id"
     kept_id.mkdir() if inside is None else kept_id.write_text(office_id(inside))
+    out = build_release(tmp_path, b"ledger", ["--rollout", stages[0][0]])
     with harness.nginx() as root:
         for stage, (rollout, installs) in enumerate(stages):
-            harness.publish(root, build_release(tmp_path / str(rollout), b"ledger", ["--rollout", rollout]), VERSION)
+            if stage:
+                # Widened or halted as a vendor does: the published manifest restaged, the package as it was.
+                subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "--restage", str(out / "manifest.json"),
+                                "--rollout", str(rollout), "--signing-key", str(KEY_DIR / "release.pem")], check=True)
+            harness.publish(root, out, VERSION)
             office.start_updater(executable=harness.SIGNED_UPDATER)
             assert office.wait_for_exit(timeout=120) == 0
             assert office.wait_for_starts(stage + 1)[-1]["version"] == (VERSION if installs else "1.0.0.0")

@@ -305,6 +305,32 @@ def test_signed_manifest_verifies_with_the_printed_public_key_only(release_folde
         assert result.returncode == returncode, result.stderr
 
 
+@pytest.mark.parametrize("rollout, signed, refusal", [
+    ("50", True, None),
+    ("0", False, None),
+    ("101", True, "rollout: '101'"),
+    ("50", None, "give --signing-key"),
+], ids=["widened-signed-again", "halted-unsigned", "not-a-percentage", "signed-without-the-key"])
+def test_restage_changes_only_the_rollout(release_folder, notes_file, tmp_path, rollout, signed, refusal):
+    key = tmp_path / "release.pem"
+    subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
+                   check=True, capture_output=True)
+    out = tmp_path / "out"
+    signing = ["--signing-key", key] if signed is not False else []
+    assert build(release_folder, notes_file, out, "--rollout", "10", *signing).returncode == 0
+    before = {path.name: path.read_bytes() for path in out.iterdir()}
+    result = run_tool("--restage", out / "manifest.json", "--rollout", rollout, *(signing if signed else []))
+    after = {path.name: path.read_bytes() for path in out.iterdir()}
+    assert (result.returncode, refusal is None or refusal in result.stderr) == (1 if refusal else 0, True)
+    assert after["nirva.zip"] == before["nirva.zip"] and (after == before) == bool(refusal)
+    if not refusal:
+        old, new = (reader.read_manifest(files["manifest.json"].decode()) for files in (before, after))
+        assert dataclasses.replace(old, rollout=rollout, signature=new.signature) == new
+        public_key = run_tool("--print-public-key", key).stdout.strip()
+        assert run_tool("--check-manifest", out / "manifest.json", *(["--public-key", public_key] if signed else [])
+                        ).returncode == 0
+
+
 def test_signing_key_that_is_not_p256_is_refused(release_folder, notes_file, tmp_path):
     key = tmp_path / "rsa.pem"
     subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", key], check=True, capture_output=True)

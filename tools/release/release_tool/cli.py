@@ -9,7 +9,7 @@ from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text,
                      notes_problems, product_version_problems, rollout_problems, updater_problems,
                      url_problems, version_problems)
 from . import signing
-from .package import Published, publish
+from .package import Published, publish, restage
 from .patches import previous_problems
 from .report import read_reports
 from .report_output import html_report, text_report
@@ -68,10 +68,12 @@ The manifest always holds "size", the package's length in bytes, as a JSON
 number, for the updater to hold the download to. With --rollout N (a whole
 number from 0 to 100) it holds "rollout": N, the percentage of offices to
 offer the release to; without it the key is left out, which means every
-office. To widen a release or halt it (--rollout 0), build it again with
-another --rollout and publish the new manifest: the package comes out the
-same. Both are signed; a manifest checked with --check-manifest must give
-them as JSON numbers, if at all.
+office. To widen a release or halt it (--rollout 0), --restage MANIFEST
+--rollout N [--signing-key KEY.pem] rewrites the published manifest with
+the new rollout, signed again, every other value as it was (the package is
+not touched), and keeps it only once it reads back; then publish it. Both
+are signed; a manifest checked with --check-manifest must give them as JSON
+numbers, if at all.
 
 With --signing-key KEY.pem (an ECDSA P-256 private key, kept on the offline
 release machine), the manifest gets a "signature": ECDSA over the SHA-256 of
@@ -136,10 +138,14 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="check an existing manifest instead of building a release")
     parser.add_argument("--public-key", metavar="HEX",
                         help="with --check-manifest: the release public key its signature must verify with")
+    parser.add_argument("--restage", type=Path, metavar="MANIFEST",
+                        help="rewrite a published manifest with another --rollout, signed again, instead of building")
     parser.add_argument("--print-public-key", type=Path, metavar="KEY",
                         help="print the public key of a signing key as NIRVA_RELEASE_PUBLIC_KEY wants it")
     arguments = parser.parse_args(argv)
-    if arguments.check_manifest is None and arguments.print_public_key is None:
+    if arguments.restage is not None and arguments.rollout is None:
+        parser.error("--restage needs --rollout")
+    if arguments.check_manifest is None and arguments.print_public_key is None and arguments.restage is None:
         missing = [name for name in ("folder", "version", "notes", "url", "out")
                    if getattr(arguments, name) is None]
         if missing:
@@ -270,6 +276,10 @@ def run(argv: list[str]) -> None:
         print(signing.public_key_hex(arguments.print_public_key))
     elif arguments.check_manifest is not None:
         check_manifest_command(arguments.check_manifest, arguments.public_key)
+    elif arguments.restage is not None:
+        manifest = restage(arguments.restage, arguments.rollout, arguments.signing_key)
+        print(f"{arguments.restage} (version {manifest.version}, offered to {manifest.rollout} % of offices"
+              f"{', signed' if manifest.signature else ''})")
     else:
         release_command(arguments)
 

@@ -10,7 +10,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from . import patches, signing
-from .checks import UPDATER_EXE, Refusal, misread_fields, signature_problems
+from .checks import UPDATER_EXE, Refusal, check_manifest_text, misread_fields, rollout_problems, signature_problems
 from .reader import NUMBER_KEYS, Manifest, read_manifest
 
 PACKAGE_NAME = "nirva.zip"
@@ -217,3 +217,36 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | Non
         for part in parts.values():
             part.unlink(missing_ok=True)
     return Published(manifest, package, manifest_path, patch_folder if results else None, results)
+
+
+def restage(manifest_path: Path, rollout: str, signing_key: Path | None) -> Manifest:
+    """Rewrites a published manifest with another rollout, signed again, every
+    other value as it was: widening or halting a release never touches its
+    package. On any problem the manifest is left as it was."""
+    try:
+        text = manifest_path.read_bytes().decode("utf-8")
+    except (OSError, UnicodeDecodeError) as error:
+        raise Refusal([f"{manifest_path}: cannot be read as UTF-8 ({error})"])
+    problems = rollout_problems(rollout) + [f"{manifest_path}: {problem}" for problem in check_manifest_text(text)]
+    manifest = read_manifest(text)
+    if manifest.signature and signing_key is None:
+        problems.append("signing key: the manifest is signed, and unsigned it would be refused; give --signing-key")
+    if problems:
+        raise Refusal(problems)
+    restaged = dataclasses.replace(manifest, rollout=rollout, signature="")
+    if signing_key is not None:
+        restaged = dataclasses.replace(
+            restaged, signature=signing.sign(signing.canonical_message(restaged), signing_key))
+    part = manifest_path.with_name(manifest_path.name + ".part")
+    try:
+        part.write_bytes(render_manifest(restaged).encode("utf-8"))
+        written = part.read_bytes().decode("utf-8")
+        problems = misread_fields(written, restaged)
+        if signing_key is not None and not problems:
+            problems = signature_problems(read_manifest(written), signing.public_key_hex(signing_key))
+        if problems:
+            raise Refusal(problems)
+        part.replace(manifest_path)
+    finally:
+        part.unlink(missing_ok=True)
+    return restaged
