@@ -305,21 +305,30 @@ def test_signed_manifest_verifies_with_the_printed_public_key_only(release_folde
         assert result.returncode == returncode, result.stderr
 
 
-@pytest.mark.parametrize("rollout, signed, refusal", [
-    ("50", True, None),
-    ("0", False, None),
-    ("101", True, "rollout: '101'"),
-    ("50", None, "give --signing-key"),
-], ids=["widened-signed-again", "halted-unsigned", "not-a-percentage", "signed-without-the-key"])
-def test_restage_changes_only_the_rollout(release_folder, notes_file, tmp_path, rollout, signed, refusal):
-    key = tmp_path / "release.pem"
-    subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
-                   check=True, capture_output=True)
+@pytest.mark.parametrize("rollout, signed, change, refusal", [
+    ("50", True, None, None),
+    ("0", False, None, None),
+    ("20", False, (b'"rollout": 10', b'"rollout": 101'), None),
+    ("101", True, None, "rollout: '101'"),
+    ("50", None, None, "give --signing-key"),
+    ("50", True, (b'"mandatory": true', b'"mandatory": false'), "signature: does not verify"),
+    ("50", "other", None, "signature: does not verify"),
+], ids=["widened-signed-again", "halted-unsigned", "mends-a-bad-rollout", "not-a-percentage",
+        "signed-without-the-key", "changed-since-signed", "another-key"])
+def test_restage_changes_only_the_rollout(release_folder, notes_file, tmp_path, rollout, signed, change, refusal):
+    keys = {name: tmp_path / f"{name}.pem" for name in ("release", "other")}
+    for key in keys.values():
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
+                       check=True, capture_output=True)
+    key = keys["release"]
     out = tmp_path / "out"
     signing = ["--signing-key", key] if signed is not False else []
-    assert build(release_folder, notes_file, out, "--rollout", "10", *signing).returncode == 0
+    assert build(release_folder, notes_file, out, "--rollout", "10", "--mandatory", *signing).returncode == 0
+    if change:
+        (out / "manifest.json").write_bytes((out / "manifest.json").read_bytes().replace(*change))
     before = {path.name: path.read_bytes() for path in out.iterdir()}
-    result = run_tool("--restage", out / "manifest.json", "--rollout", rollout, *(signing if signed else []))
+    restage_key = {True: signing, "other": ["--signing-key", keys["other"]]}.get(signed, [])
+    result = run_tool("--restage", out / "manifest.json", "--rollout", rollout, *restage_key)
     after = {path.name: path.read_bytes() for path in out.iterdir()}
     assert (result.returncode, refusal is None or refusal in result.stderr) == (1 if refusal else 0, True)
     assert after["nirva.zip"] == before["nirva.zip"] and (after == before) == bool(refusal)

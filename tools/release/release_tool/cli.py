@@ -143,8 +143,18 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--print-public-key", type=Path, metavar="KEY",
                         help="print the public key of a signing key as NIRVA_RELEASE_PUBLIC_KEY wants it")
     arguments = parser.parse_args(argv)
-    if arguments.restage is not None and arguments.rollout is None:
-        parser.error("--restage needs --rollout")
+    if arguments.restage is not None:
+        others = [option for option, value in (
+            ("folder", arguments.folder), ("--version", arguments.version), ("--notes", arguments.notes),
+            ("--url", arguments.url), ("--out", arguments.out), ("--mandatory", arguments.mandatory or None),
+            ("--release-date", arguments.release_date), ("--upload-date", arguments.upload_date),
+            ("--updater", arguments.updater), ("--previous", arguments.previous or None),
+            ("--check-manifest", arguments.check_manifest), ("--public-key", arguments.public_key),
+            ("--print-public-key", arguments.print_public_key)) if value is not None]
+        if others:
+            parser.error("--restage changes only the rollout and the signature: not with " + ", ".join(others))
+        if arguments.rollout is None:
+            parser.error("--restage needs --rollout")
     if arguments.check_manifest is None and arguments.print_public_key is None and arguments.restage is None:
         missing = [name for name in ("folder", "version", "notes", "url", "out")
                    if getattr(arguments, name) is None]

@@ -227,10 +227,18 @@ def restage(manifest_path: Path, rollout: str, signing_key: Path | None) -> Mani
         text = manifest_path.read_bytes().decode("utf-8")
     except (OSError, UnicodeDecodeError) as error:
         raise Refusal([f"{manifest_path}: cannot be read as UTF-8 ({error})"])
-    problems = rollout_problems(rollout) + [f"{manifest_path}: {problem}" for problem in check_manifest_text(text)]
     manifest = read_manifest(text)
+    # The rollout is the one value being replaced: a bad one is what a restage mends.
+    problems = rollout_problems(rollout) + [f"{manifest_path}: {problem}" for problem in check_manifest_text(text)
+                                            if not problem.startswith("rollout:")]
     if manifest.signature and signing_key is None:
         problems.append("signing key: the manifest is signed, and unsigned it would be refused; give --signing-key")
+    # A signature that does not verify with this key is refused: the manifest
+    # was changed since it was signed, or another key signed it. Signing it
+    # again would vouch for whatever changed.
+    if manifest.signature and signing_key is not None and not problems:
+        problems += [f"{manifest_path}: {problem}"
+                     for problem in signature_problems(manifest, signing.public_key_hex(signing_key))]
     if problems:
         raise Refusal(problems)
     restaged = dataclasses.replace(manifest, rollout=rollout, signature="")
