@@ -147,15 +147,14 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
 }
 
 // Reports still on their way get their bounded time after the run's end.
-int endRun(int code, SupportLog& log, ReportSender& reports) {
-    const bool reportsEnded = reports.finish();
+// Then the process ends here, with the log, the sender and the office lock
+// alive: a report's thread past its wait, or a worker whose run ended while
+// it downloaded, still uses them, and the lock must outlast every writer of
+// the office folder.
+[[noreturn]] void endRun(int code, SupportLog& log, ReportSender& reports) {
+    reports.finish();
     log.write("exit", {{"code", code}});
-    if (!reportsEnded) {
-        // The report's thread still uses the log and the sender, which live
-        // in wWinMain: the process ends here, with both alive.
-        ExitProcess(static_cast<UINT>(code));
-    }
-    return code;
+    ExitProcess(static_cast<UINT>(code));
 }
 
 }  // namespace
@@ -165,10 +164,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!loadSystemLibraries()) {
         return kExitNoWindow;
     }
-    const std::optional<OwnedFileHandle> officeLock = takeOfficeLock();
-    if (!officeLock) {
+    const OfficeLock officeLock = takeOfficeLock();
+    if (officeLock.holder == OfficeLockHolder::ThisComputer) {
         bringOfficeWindowToFront();
         return kExitNormal;
+    }
+    if (officeLock.holder == OfficeLockHolder::Elsewhere) {
+        return endWhileUpdatedElsewhere();
     }
     SupportLog log;
     const bool recovered = recoverInterruptedInstallation();
@@ -186,5 +188,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         log.write("route", {{"route", describeRoute(check.route)}});
     }
     ReportSender reports(log, std::move(officeId), check.route);
-    return endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
+    endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
 }
