@@ -172,6 +172,12 @@ Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, F
     if (const Failure failure = exchangeHeaders(exchange.request.get(), step, extraHeaders)) {
         return failure;
     }
+    // An answer without a server certificate never came through TLS: a proxy
+    // that refused the tunnel (403, 502) answered it, which is its status,
+    // not another key.
+    if (!hasServerCertificate(exchange.request.get())) {
+        return {step, FailureKind::HttpStatus, queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE)};
+    }
     if (!verifyServerKeyPin(exchange.request.get())) {
         return {step, FailureKind::PinRefused};
     }
