@@ -31,5 +31,8 @@ inline constexpr wchar_t kInstallationFailureText[] = L"نصب به‌روزرس
 inline constexpr wchar_t kServerFailureCaption[] = L"خطای ارتباط با سرور";
 inline constexpr wchar_t kServerFailureText[] =
     L"در ارتباط با سرور خطا روی داده از اتصال خود به اینترنت اطمینان حاصل نموده و دوباره برنامه را باز کنید";
+// Another updater (on another computer, or through another path to the
+// folder) holds the office folder.
+inline constexpr wchar_t kUpdatingElsewhereText[] = L"برنامه اکنون در حال به‌روزرسانی است. لطفاً چند دقیقه دیگر دوباره تلاش کنید.";
 inline constexpr wchar_t kMandatoryUpdateCaption[] = L"به‌روزرسانی اجباری";
 inline constexpr wchar_t kMandatoryUpdateText[] = L"به‌روزرسانی اجباری است و بهصورت خودکار آغاز شد";

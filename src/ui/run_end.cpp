@@ -14,6 +14,11 @@ int endAfterServerFailure() {
     return kExitNormal;
 }
 
+int endWhileUpdatedElsewhere() {
+    MessageBoxW(nullptr, kUpdatingElsewhereText, kWindowTitle, MB_ICONINFORMATION | MB_OK);
+    return kExitNormal;
+}
+
 int endWithNothingNewer() {
     removePartialDownload(kPackageFile);
     startApplication();

@@ -19,6 +19,11 @@ void startApplication();
 // and the application is not started.
 int endAfterServerFailure();
 
+// Another updater, on another computer or through another path to the
+// folder, holds the office folder: the box says so, and the application is
+// not started, since the other may be replacing it.
+int endWhileUpdatedElsewhere();
+
 // Nothing newer is offered: no partial download outlives the release it was
 // for, and the application starts.
 int endWithNothingNewer();

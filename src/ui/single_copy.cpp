@@ -26,23 +26,25 @@ BOOL CALLBACK bringToFrontIfOfficeWindow(HWND window, LPARAM) {
 
 }  // namespace
 
-std::optional<OwnedFileHandle> takeOfficeLock() {
-    OwnedFileHandle file(CreateFileW(kOfficeLockFile, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!file && GetLastError() == ERROR_SHARING_VIOLATION) {
-        return std::nullopt;
-    }
+OfficeLock takeOfficeLock() {
+    OfficeLock lock;
+    lock.file.reset(CreateFileW(kOfficeLockFile, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    const bool fileHeld = !lock.file && GetLastError() == ERROR_SHARING_VIOLATION;
     // The mutex names this PC's first copy, whose window a second one brings
-    // to the front. Never closed: the process's end releases it.
-    if (CreateMutexW(nullptr, FALSE, officeLock().c_str()) == nullptr) {
-        // Held by another user's copy, whose lock this user may not open.
-        if (GetLastError() == ERROR_ACCESS_DENIED) {
-            return std::nullopt;
-        }
-    } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        return std::nullopt;
+    // to the front. Never closed: the process's end releases it. Held by
+    // another user's copy, it is one this user may not open. Its name is the
+    // folder's path text, which another folder may share (drive letters on a
+    // terminal server): where the lock file was had, the mutex does not decide.
+    const bool mutexHeld = CreateMutexW(nullptr, FALSE, officeLock().c_str()) == nullptr
+                               ? GetLastError() == ERROR_ACCESS_DENIED
+                               : GetLastError() == ERROR_ALREADY_EXISTS;
+    if (fileHeld) {
+        lock.holder = mutexHeld ? OfficeLockHolder::ThisComputer : OfficeLockHolder::Elsewhere;
+    } else if (!lock.file && mutexHeld) {
+        lock.holder = OfficeLockHolder::ThisComputer;
     }
-    return file;
+    return lock;
 }
 
 void markOfficeWindow(HWND window) {

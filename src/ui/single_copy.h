@@ -12,12 +12,24 @@
 // as a mapped drive or by the share's name, so the lock is a file in the
 // folder itself, which every PC and every path sees.
 
-// The lock of the office folder (the current directory), held until the
-// handle closes, at the process's end however it ends; Windows then deletes
-// the file, and a file that a power cut left behind is held by nobody. None
-// when another updater holds the folder. In a folder this user cannot write
-// to, which no updater can install into, the lock on this PC is all there is.
-std::optional<OwnedFileHandle> takeOfficeLock();
+// Who holds the office folder when this run may not have it.
+enum class OfficeLockHolder {
+    Nobody,        // this run has it
+    ThisComputer,  // another copy on this PC, whose window is brought to the front
+    Elsewhere,     // an updater on another PC, or one through another path to the folder
+};
+
+struct OfficeLock {
+    OfficeLockHolder holder = OfficeLockHolder::Nobody;
+    // Held until the handle closes, at the process's end however it ends;
+    // Windows then deletes the file, and a file that a power cut left behind
+    // is held by nobody. Without a handle in a folder this user cannot write
+    // to, which no updater can install into: the lock on this PC is all there is.
+    OwnedFileHandle file;
+};
+
+// The lock of the office folder (the current directory).
+OfficeLock takeOfficeLock();
 
 // Marks the main window as this office's, so that a second copy finds it.
 void markOfficeWindow(HWND window);
