@@ -12,6 +12,7 @@ bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring
 
 // True when a process image is the application: the same path text, or,
 // reached through another path to the folder (a mapped drive and the share's
-// name), the same file, when both could be opened and identified.
+// name), the same file, when both could be opened and identified (a file id
+// of zero identifies nothing).
 bool imageIsApplication(const std::wstring& imagePath, const std::wstring& applicationPath,
                         const std::optional<FileIdentity>& image, const std::optional<FileIdentity>& application);

@@ -25,4 +25,29 @@ TEST(ImagePathNamesApplication, IsThisOfficesFullPathInAnyLetterCase) {
     EXPECT_FALSE(imagePathNamesApplication(L"", L"")) << "an office path that could not be formed names nothing";
 }
 
+// Another path to the folder is recognised by the file's identity, and only
+// by one that tells files apart.
+TEST(ImageIsApplication, ThroughAnotherPathOnlyByAnIdentityThatTellsFilesApart) {
+    const FileIdentity file{7, {1, 2}};
+    const FileIdentity zeroId{7, {}};
+    const FileIdentity zeroVolume{0, {1, 2}};
+    const struct {
+        std::optional<FileIdentity> image;
+        std::optional<FileIdentity> application;
+        bool is;
+    } cases[] = {
+        {file, file, true},
+        {file, FileIdentity{7, {1, 3}}, false},
+        {file, std::nullopt, false},
+        {zeroId, zeroId, false},
+        {zeroVolume, zeroVolume, true},
+        {zeroVolume, FileIdentity{8, {1, 2}}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(imageIsApplication(L"N:\\nirva\\NIRVA\\nirva_acc.exe", L"\\\\server\\nirva\\NIRVA\\nirva_acc.exe",
+                                     c.image, c.application),
+                  c.is);
+    }
+}
+
 }  // namespace
