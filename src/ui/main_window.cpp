@@ -49,6 +49,8 @@ struct MainWindow {
     // The later routine has stopped the application: the run ends once no
     // installation is under way.
     bool applicationStopped = false;
+    // An outcome's box is up: the run's end waits until the user has read it.
+    bool showingBox = false;
     UpdatePhase phase = UpdatePhase::NotStarted;
 };
 
@@ -153,6 +155,8 @@ void onLaterClicked(HWND window, MainWindow& state) {
     state.laterPressed = true;
     state.job.log.write("later", {});
     if (!startLaterRoutine(window)) {
+        // No routine will say that the application stopped: nothing may wait for it.
+        state.laterPressed = false;
         showWorkerStartFailure(window);
     }
 }
@@ -204,10 +208,12 @@ void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
         return;
     }
     if (outcome->boxText != nullptr) {
+        state.showingBox = true;
         MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     // Looked up again: the box let other messages through.
     if (MainWindow* after = stateOf(window)) {
+        after->showingBox = false;
         if (outcome->statusText != nullptr) {
             SetWindowTextW(after->statusEdit, outcome->statusText);
         }
@@ -225,6 +231,10 @@ void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
 // its outcome ends the run then.
 void onApplicationStopped(HWND window, MainWindow& state) {
     state.applicationStopped = true;
+    // The outcome's box ends the run once it is read.
+    if (state.showingBox) {
+        return;
+    }
     if (state.phase == UpdatePhase::Ended || state.job.gate->endRun()) {
         endWithApplication(window);
     }
