@@ -261,7 +261,9 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
         const std::wstring path = patchRequestPath(rebuild.job.requestPath, patched.oldEntry.crc32,
                                                    patched.newEntry.crc32);
         RequestLogLine line(rebuild.job.log, path);
-        fetched = fetchPatch(path, rebuild.job.route, patched.newEntry.compressedSize, patch, line);
+        // The release tool keeps a patch only under half the entry's compressed
+        // size: a larger answer is no patch of its, and is never held in memory.
+        fetched = fetchPatch(path, rebuild.job.route, (patched.newEntry.compressedSize + 1) / 2, patch, line);
         rebuild.bytes.patches += line.bytes;
         rebuild.fetched += line.bytes;
         rebuild.job.stats.network += line.bytes;

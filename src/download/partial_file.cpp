@@ -93,6 +93,7 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
     partial.unflushed = 0;
     partial.verified = false;
     partial.roomUntil = 0;
+    partial.nextSpaceCheck = 0;
     partial.hasher.hash.reset();
     const Failure noHash{FailureStep::Download, FailureKind::System, 0, 0};
     if (digest && !startSha256(partial.hasher)) {
@@ -135,6 +136,7 @@ Failure reserveRoom(PartialFile& partial, std::uint64_t length) {
         return {FailureStep::Download, FailureKind::Disk, 0, kDiskFullError};
     }
     partial.roomUntil = std::max(partial.roomUntil, length);
+    partial.nextSpaceCheck = partial.kept + kSpaceCheckEveryBytes;
     return {};
 }
 
@@ -143,9 +145,10 @@ Failure writeToPartial(PartialFile& partial, const unsigned char* bytes, DWORD c
     if (count > limit - std::min(limit, partial.kept)) {
         return {FailureStep::Download, partial.record.total != 0 ? FailureKind::BadAnswer : FailureKind::TooLarge};
     }
-    if (partial.kept + count > partial.roomUntil) {
+    if (partial.kept + count > std::min(partial.roomUntil, partial.nextSpaceCheck)) {
         const std::uint64_t ahead = std::max<std::uint64_t>(count, kSpaceCheckEveryBytes);
-        if (const Failure failure = reserveRoom(partial, std::min(limit, partial.kept + ahead))) {
+        const std::uint64_t room = std::max(partial.roomUntil, std::min(limit, partial.kept + ahead));
+        if (const Failure failure = reserveRoom(partial, room)) {
             return failure;
         }
     }

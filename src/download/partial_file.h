@@ -31,6 +31,9 @@ struct PartialFile {
     DownloadBounds bounds;
     // The free space was found enough for the file to grow to this length.
     std::uint64_t roomUntil = 0;
+    // Where the disk's free space is asked for again: other programs write to
+    // the disk too, however much room was found for the whole file.
+    std::uint64_t nextSpaceCheck = 0;
 };
 
 // Opens the partial download of this release. Bytes an earlier attempt or
