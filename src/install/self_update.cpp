@@ -72,9 +72,14 @@ Failure putInPlace(const std::wstring& running, const std::optional<std::wstring
     }
     if (!moveFile(staged, running)) {
         const Failure failure = failed(FailureKind::Disk, GetLastError());
-        moveFile(old, running);
-        removeTree(staged.c_str());
-        return failure;
+        if (moveFile(old, running)) {
+            removeTree(staged.c_str());
+            return failure;
+        }
+        // The old updater cannot have its name back either: the new one,
+        // complete and checked, is better under it than none, and stays
+        // beside it for the next start when even that fails.
+        return moveFile(staged, running) ? Failure{} : failure;
     }
     return {};
 }
