@@ -74,8 +74,10 @@ std::string rolloutPlaceText(std::string_view officeId, const std::wstring& vers
 std::uint32_t rolloutBucket(const Sha256Digest& placeDigest);
 
 // Inside when the manifest gives no rollout, or when the bucket is below the
-// rollout times 100. A rollout the updater cannot read as a whole number from
-// 0 to 100, written as JSON writes it, places no office: taking the release
-// then would let a typing error reach every office at once, while staying
-// outside costs only a delay until the vendor publishes a readable manifest.
+// rollout times 100. The rollout is the text the manifest reader gives (a
+// number's leading digits, so that 10.5 reads as 10, as every numeric key
+// does); one that is not a whole number from 0 to 100 written as JSON writes
+// it places no office: taking the release then would let a typing error reach
+// every office at once, while staying outside costs only a delay until the
+// vendor publishes a readable manifest.
 RolloutPlace rolloutPlace(const std::optional<std::wstring>& rollout, std::optional<std::uint32_t> bucket);
