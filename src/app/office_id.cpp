@@ -7,18 +7,26 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace {
 
-std::string readOfficeIdFile() {
+// The file's text; empty when there is no file. None when there is one that
+// cannot be read now (held by another program, a share that reconnects):
+// the office's id may be in it, and is not to be overwritten.
+std::optional<std::string> readOfficeIdFile() {
     const OwnedFileHandle file(CreateFileW(kOfficeIdFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
     // One byte more than an id, so that a longer file is not taken for one.
     std::string text(kOfficeIdBytes * 2 + 1, '\0');
     DWORD read = 0;
-    if (!file || !ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr)) {
-        return {};
+    if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr)) {
+        return std::nullopt;
     }
     text.resize(read);
     return text;
@@ -35,8 +43,9 @@ bool writeOfficeIdFile(const std::string& id) {
 }  // namespace
 
 OfficeId loadOfficeId() {
-    if (std::string kept = readOfficeIdFile(); isOfficeId(kept)) {
-        return {std::move(kept), OfficeId::Source::Kept};
+    std::optional<std::string> kept = readOfficeIdFile();
+    if (kept && isOfficeId(*kept)) {
+        return {std::move(*kept), OfficeId::Source::Kept};
     }
     std::array<std::uint8_t, kOfficeIdBytes> random{};
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
@@ -44,6 +53,8 @@ OfficeId loadOfficeId() {
         return {{}, OfficeId::Source::Unkept};
     }
     std::string id = lowercaseHex(random);
-    const bool written = writeOfficeIdFile(id);
+    // A missing or malformed file gets the new id; one that could not be read
+    // keeps what it holds, and this run has an id of its own.
+    const bool written = kept && writeOfficeIdFile(id);
     return {std::move(id), written ? OfficeId::Source::New : OfficeId::Source::Unkept};
 }

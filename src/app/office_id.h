@@ -9,8 +9,9 @@ struct OfficeId {
         Kept,
         // Made now, for a missing or malformed file, and written there.
         New,
-        // Made now but not written (a read-only folder or file): every start
-        // then has an id of its own, which it keeps for its whole run.
+        // Made now but not written (a read-only folder or file, or a file that
+        // cannot be read now, whose id is not overwritten): every such start
+        // has an id of its own, which it keeps for its whole run.
         Unkept,
     };
     // Empty only when no random value could be had.

@@ -36,8 +36,8 @@ struct PersonalNames {
     std::wstring computer;  // the machine's name
 };
 
-// The text with the profile folder written as %USERPROFILE% wherever a path
-// begins with it, then every folder named exactly as the user or the
+// The text with the profile folder written as %USERPROFILE% wherever it
+// stands, then every folder named exactly as the user or the
 // computer (\\<computer>\share, D:\<name>\office) written as %USERNAME% or
 // %COMPUTERNAME%; letter case is ignored as the file system ignores it.
 std::wstring withoutPersonalNames(std::wstring text, const PersonalNames& names);

@@ -2,7 +2,7 @@
 
 // The support log: nirva_updater.log in the office folder, for a support
 // person to read. One line per event (common/log_line.h), UTF-8, appended by
-// the window's thread and the worker in turn. It never fails the run nor
+// the window's thread, the worker and the reports' thread in turn. It never fails the run nor
 // holds it up: a log that cannot be opened, written or rotated is left alone
 // for the rest of the run. Past kSupportLogLimit it becomes
 // nirva_updater.log.1, replacing the older part, and a new one begins, so
