@@ -70,15 +70,16 @@ def pack(folder):
     return package
 
 
-def run_bench(url, digest, previous):
-    """One download with the previous package in place, or none; its seconds."""
+def run_bench(url, digest, previous, work=WORK):
+    """One download with the previous package in place, or none: seconds and peak working set (MB)."""
     result = subprocess.run([str(harness.WINE_RUN), str(harness.BUILD_DIR / "bench" / "download_bench.exe"), url,
                              "bench.zip", digest, "1", str(previous) if previous else "none"],
-                            cwd=WORK, capture_output=True, text=True)
-    match = re.search(r"updater_s=([\d.]+)", result.stdout)
-    if result.returncode != 0 or not match:
+                            cwd=work, capture_output=True, text=True)
+    seconds = re.search(r"updater_s=([\d.]+)", result.stdout)
+    memory = re.search(r"peak_working_set_mb=([\d.]+)", result.stdout)
+    if result.returncode != 0 or not seconds:
         raise RuntimeError("download_bench failed:\n" + result.stdout + result.stderr[-2000:])
-    return float(match[1])
+    return float(seconds[1]), float(memory[1]) if memory else 0.0
 
 
 def measure(root, log, old, new, label):
@@ -93,7 +94,7 @@ def measure(root, log, old, new, label):
         row = []
         for previous in (WORK / "previous.zip", None):
             before = log.stat().st_size if log.exists() else 0
-            seconds = run_bench(url, digest, previous)
+            seconds, _ = run_bench(url, digest, previous)
             with log.open("rb") as lines:
                 lines.seek(before)
                 answers = [LOG_LINE.search(line.decode()) for line in lines]

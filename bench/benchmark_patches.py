@@ -31,6 +31,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "support"))
 import harness  # noqa: E402
 import packages  # noqa: E402
+from benchmark_delta import run_bench  # noqa: E402
 
 WORK = harness.BUILD_DIR / "benchmark" / "patches"
 ROUNDS = int(os.environ.get("NIRVA_BENCH_ROUNDS", "3"))
@@ -152,18 +153,6 @@ def publish_release(release, folder, previous=None):
     return out
 
 
-def run_bench(url, digest, previous):
-    """One download_bench run: seconds and peak working set (MB)."""
-    result = subprocess.run([str(harness.WINE_RUN), str(harness.BUILD_DIR / "bench" / "download_bench.exe"), url,
-                             "bench.zip", digest, "1", str(previous) if previous else "none"],
-                            cwd=WORK, capture_output=True, text=True)
-    seconds = re.search(r"updater_s=([\d.]+)", result.stdout)
-    memory = re.search(r"peak_working_set_mb=([\d.]+)", result.stdout)
-    if result.returncode != 0 or not seconds:
-        raise RuntimeError("download_bench failed:\n" + result.stdout + result.stderr[-2000:])
-    return float(seconds[1]), float(memory[1]) if memory else 0.0
-
-
 def logged_since(log, offset):
     """Body bytes and requests nginx logged after offset."""
     with log.open("rb") as lines:
@@ -187,7 +176,8 @@ def measure(root, log, package, patches, previous):
     for _ in range(ROUNDS):
         for way, (label, previous_package) in ways.items():
             before = log.stat().st_size if log.exists() else 0
-            seconds, memory = run_bench(f"https://updates.example/packages/{label}/nirva.zip", digest, previous_package)
+            seconds, memory = run_bench(f"https://updates.example/packages/{label}/nirva.zip", digest,
+                                        previous_package, WORK)
             runs[way].append((seconds, *logged_since(log, before), memory))
             print(f"   {way}: {seconds:.3f} s, {runs[way][-1][1]} bytes in {runs[way][-1][2]} requests, "
                   f"peak working set {memory:.1f} MB")
