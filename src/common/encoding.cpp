@@ -98,3 +98,10 @@ std::optional<std::uint64_t> parseDecimal(const std::wstring& text) {
     }
     return value;
 }
+
+std::optional<std::uint64_t> parseJsonWholeNumber(const std::wstring& text) {
+    if (text.size() > 1 && text[0] == L'0') {
+        return std::nullopt;
+    }
+    return parseDecimal(text);
+}

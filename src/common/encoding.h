@@ -26,3 +26,6 @@ std::string lowercaseHex(std::span<const std::uint8_t> bytes);
 
 // Decimal digits only, without sign or spaces, that fit in 64 bits.
 std::optional<std::uint64_t> parseDecimal(const std::wstring& text);
+// A whole number as JSON writes it: parseDecimal's, and no leading zero but
+// in "0" itself.
+std::optional<std::uint64_t> parseJsonWholeNumber(const std::wstring& text);

@@ -11,8 +11,8 @@ constexpr std::uint32_t kStatusPartialContent = 206;
 }  // namespace
 
 std::optional<std::uint64_t> parsePackageSize(const std::wstring& text) {
-    const std::optional<std::uint64_t> size = parseDecimal(text);
-    if (!size || text[0] == L'0' || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    const std::optional<std::uint64_t> size = parseJsonWholeNumber(text);
+    if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return std::nullopt;
     }
     return size;

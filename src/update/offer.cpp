@@ -10,17 +10,8 @@ namespace {
 
 // "0" or a number without leading zeros, up to 100: what the release tool writes.
 std::optional<std::uint32_t> rolloutPercent(const std::wstring& text) {
-    if (text.empty() || text.size() > 3 || (text.size() > 1 && text[0] == L'0')) {
-        return std::nullopt;
-    }
-    std::uint32_t percent = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9') {
-            return std::nullopt;
-        }
-        percent = percent * 10 + static_cast<std::uint32_t>(digit - L'0');
-    }
-    return percent <= 100 ? std::optional(percent) : std::nullopt;
+    const std::optional<std::uint64_t> percent = parseJsonWholeNumber(text);
+    return percent && *percent <= 100 ? std::optional(static_cast<std::uint32_t>(*percent)) : std::nullopt;
 }
 
 }  // namespace
