@@ -178,7 +178,6 @@ struct Rebuild {
     // Every byte received: ranges and patches.
     std::uint64_t fetched = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    RebuildBytes bytes{};
 };
 
 // Copied bytes move the percentage; the speed stays the network's.
@@ -201,7 +200,6 @@ StepEnd copyRun(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) {
             return kNotPossible;
         }
         rebuild.job.stats.copied += piece;
-        rebuild.bytes.copied += piece;
     }
     return std::nullopt;
 }
@@ -264,7 +262,6 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
         // The release tool keeps a patch only under half the entry's compressed
         // size: a larger answer is no patch of its, and is never held in memory.
         fetched = fetchPatch(path, rebuild.job.route, (patched.newEntry.compressedSize + 1) / 2, patch, line);
-        rebuild.bytes.patches += line.bytes;
         rebuild.fetched += line.bytes;
         rebuild.job.stats.network += line.bytes;
         rebuild.job.stats.patches += line.bytes;
@@ -274,7 +271,6 @@ bool entryFromPatch(Rebuild& rebuild, HANDLE previous, const RebuildStep& step) 
         return false;
     }
     const auto place = [&rebuild](std::span<const std::uint8_t> piece) {
-        rebuild.bytes.patched += piece.size();
         return placeCopied(rebuild, piece.data(), static_cast<DWORD>(piece.size()));
     };
     return rebuildPatchedEntry(old, patch, patched.oldEntry, patched.newEntry, step.sourceOffset - patched.dataStart,
@@ -326,13 +322,6 @@ PatchUse patchUse() {
     return deflatesAsThePackage() ? PatchUse::Ask : PatchUse::None;
 }
 
-// The run's result with what its bytes cost.
-RebuildResult withBytes(RebuildResult result, const Rebuild& rebuild, const OfferedTail& tail) {
-    result.bytes = rebuild.bytes;
-    result.bytes.ranges = rebuild.fetched - rebuild.bytes.patches + tail.bytes.size();
-    return result;
-}
-
 // Whatever the next attempt or start keeps of the whole download is then
 // continued as it is, never thrown away by another rebuild from this package.
 RebuildResult refusePreviousPackage(const std::wstring& path, const Failure& why) {
@@ -373,12 +362,11 @@ RebuildResult rebuildFromPreviousPackage(DownloadJob& job) {
     flushPartial(partial);
     previous.reset();
     if (written) {
-        return withBytes(*written, rebuild, tail);
+        return *written;
     }
     if (const Failure failure = finishPartial(partial, job.digest, job.packagePath)) {
-        return withBytes(failure.kind == FailureKind::DigestMismatch ? refusePreviousPackage(job.packagePath, failure)
-                                                                     : kNotPossible,
-                         rebuild, tail);
+        return failure.kind == FailureKind::DigestMismatch ? refusePreviousPackage(job.packagePath, failure)
+                                                           : kNotPossible;
     }
-    return withBytes({RebuildOutcome::Rebuilt, {}}, rebuild, tail);
+    return {RebuildOutcome::Rebuilt, {}};
 }

@@ -13,22 +13,10 @@ enum class RebuildOutcome {
                   // removed, and the ordinary download takes over
 };
 
-// Where the bytes of one run of the rebuild came from.
-struct RebuildBytes {
-    // Received in answers to range requests (the package's end included).
-    std::uint64_t ranges = 0;
-    // Received as patches, and the package's bytes made from them.
-    std::uint64_t patches = 0;
-    std::uint64_t patched = 0;
-    // Copied from the previous package.
-    std::uint64_t copied = 0;
-};
-
 struct RebuildResult {
     RebuildOutcome outcome = RebuildOutcome::NotPossible;
     // Why it was interrupted, for when no later attempt gets further.
     Failure failure;
-    RebuildBytes bytes{};
 };
 
 // Rebuilds the offered package from the previous one, which stays in the
