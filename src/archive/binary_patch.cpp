@@ -1,6 +1,7 @@
 #include "archive/binary_patch.h"
 
 #include "archive/little_endian.h"
+#include "archive/raw_inflater.h"
 
 #include <zlib.h>
 
@@ -29,20 +30,16 @@ class StreamInflater {
 public:
     StreamInflater(std::span<const std::uint8_t> compressed, std::uint64_t inflatedLength)
         : compressed_(compressed), left_(inflatedLength) {}
-    ~StreamInflater() {
-        if (initialised_) {
-            inflateEnd(&stream_);
-        }
-    }
-    StreamInflater(const StreamInflater&) = delete;
-    StreamInflater& operator=(const StreamInflater&) = delete;
 
     bool start() {
+        if (!inflater_.start()) {
+            return false;
+        }
+        z_stream& stream = inflater_.stream();
         // zlib reads through a pointer to non-const but never writes the input.
-        stream_.next_in = const_cast<Bytef*>(compressed_.data());
-        stream_.avail_in = static_cast<uInt>(compressed_.size());
-        initialised_ = inflateInit2(&stream_, kPackageDeflate.windowBits) == Z_OK;
-        return initialised_;
+        stream.next_in = const_cast<Bytef*>(compressed_.data());
+        stream.avail_in = static_cast<uInt>(compressed_.size());
+        return true;
     }
 
     // Exactly out.size() more bytes of the stream.
@@ -50,12 +47,13 @@ public:
         if (out.size() > left_) {
             return false;
         }
-        stream_.next_out = out.data();
-        stream_.avail_out = static_cast<uInt>(out.size());
-        while (stream_.avail_out > 0) {
-            const int result = ended_ ? Z_STREAM_END : inflate(&stream_, Z_NO_FLUSH);
+        z_stream& stream = inflater_.stream();
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        while (stream.avail_out > 0) {
+            const int result = ended_ ? Z_STREAM_END : inflate(&stream, Z_NO_FLUSH);
             // Ended early, damaged, or its compressed bytes ran out.
-            if ((result == Z_STREAM_END && (ended_ || stream_.avail_out > 0)) ||
+            if ((result == Z_STREAM_END && (ended_ || stream.avail_out > 0)) ||
                 (result != Z_OK && result != Z_STREAM_END)) {
                 return false;
             }
@@ -71,20 +69,20 @@ public:
         if (left_ != 0) {
             return false;
         }
+        z_stream& stream = inflater_.stream();
         if (!ended_) {
             std::uint8_t spare = 0;
-            stream_.next_out = &spare;
-            stream_.avail_out = 1;
-            ended_ = inflate(&stream_, Z_NO_FLUSH) == Z_STREAM_END && stream_.avail_out == 1;
+            stream.next_out = &spare;
+            stream.avail_out = 1;
+            ended_ = inflate(&stream, Z_NO_FLUSH) == Z_STREAM_END && stream.avail_out == 1;
         }
-        return ended_ && stream_.avail_in == 0;
+        return ended_ && stream.avail_in == 0;
     }
 
 private:
     std::span<const std::uint8_t> compressed_;
-    z_stream stream_{};
+    RawInflater inflater_;
     std::uint64_t left_;
-    bool initialised_ = false;
     bool ended_ = false;
 };
 

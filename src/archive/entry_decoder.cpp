@@ -1,5 +1,7 @@
 #include "archive/entry_decoder.h"
 
+#include "archive/raw_inflater.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -8,30 +10,15 @@ namespace {
 
 constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
-// A raw deflate stream, without the zlib header and trailer: what zip holds.
-constexpr int kRawDeflateWindowBits = -15;
 
 }  // namespace
-
-struct EntryDecoder::Inflater {
-    z_stream stream{};
-    bool initialised = false;
-
-    ~Inflater() { end(); }
-    void end() {
-        if (initialised) {
-            inflateEnd(&stream);
-            initialised = false;
-        }
-    }
-};
 
 bool canDecode(const ZipEntry& entry) {
     return entry.method == kDeflated || (entry.method == kStored && entry.compressedSize == entry.uncompressedSize);
 }
 
 EntryDecoder::EntryDecoder(std::span<std::uint8_t> outputBuffer)
-    : output_(outputBuffer), inflater_(std::make_unique<Inflater>()) {}
+    : output_(outputBuffer), inflater_(std::make_unique<RawInflater>()) {}
 
 EntryDecoder::~EntryDecoder() = default;
 
@@ -44,12 +31,7 @@ DecodeStatus EntryDecoder::begin(const ZipEntry& entry) {
     if (entry.method != kDeflated) {
         return DecodeStatus::Ok;
     }
-    inflater_->stream = z_stream{};
-    if (inflateInit2(&inflater_->stream, kRawDeflateWindowBits) != Z_OK) {
-        return DecodeStatus::OutOfMemory;
-    }
-    inflater_->initialised = true;
-    return DecodeStatus::Ok;
+    return inflater_->start() ? DecodeStatus::Ok : DecodeStatus::OutOfMemory;
 }
 
 // Counts and checks a decoded piece before it is written: a size that lies
@@ -80,7 +62,7 @@ DecodeStatus EntryDecoder::decode(std::span<const std::uint8_t> input, const Dec
 }
 
 DecodeStatus EntryDecoder::inflatePiece(std::span<const std::uint8_t> input, const DecodedPieceWriter& write) {
-    z_stream& stream = inflater_->stream;
+    z_stream& stream = inflater_->stream();
     // zlib reads through a pointer to non-const but never writes the input.
     stream.next_in = const_cast<Bytef*>(input.data());
     stream.avail_in = static_cast<uInt>(input.size());

@@ -14,6 +14,8 @@
 #include <memory>
 #include <span>
 
+class RawInflater;
+
 // Stored or deflated, and a stored entry's two sizes equal: the only
 // entries the release tool writes.
 bool canDecode(const ZipEntry& entry);
@@ -45,12 +47,11 @@ public:
     DecodeStatus finish() const;
 
 private:
-    struct Inflater;
     DecodeStatus inflatePiece(std::span<const std::uint8_t> input, const DecodedPieceWriter& write);
     DecodeStatus hand(std::span<const std::uint8_t> piece, const DecodedPieceWriter& write);
 
     std::span<std::uint8_t> output_;
-    std::unique_ptr<Inflater> inflater_;
+    std::unique_ptr<RawInflater> inflater_;
     ZipEntry entry_;
     std::uint64_t decodedSize_ = 0;
     std::uint32_t crc_ = 0;
