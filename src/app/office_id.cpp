@@ -2,6 +2,7 @@
 
 #include "app/office_id_text.h"
 #include "common/encoding.h"
+#include "common/file_system.h"
 #include "common/layout.h"
 #include "common/owned_handles.h"
 
@@ -32,14 +33,6 @@ std::optional<std::string> readOfficeIdFile() {
     return text;
 }
 
-bool writeOfficeIdFile(const std::string& id) {
-    const OwnedFileHandle file(CreateFileW(kOfficeIdFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), id.data(), static_cast<DWORD>(id.size()), &written, nullptr) &&
-           written == id.size() && FlushFileBuffers(file.get());
-}
-
 }  // namespace
 
 OfficeId loadOfficeId() {
@@ -55,6 +48,6 @@ OfficeId loadOfficeId() {
     std::string id = lowercaseHex(random);
     // A missing or malformed file gets the new id; one that could not be read
     // keeps what it holds, and this run has an id of its own.
-    const bool written = kept && writeOfficeIdFile(id);
+    const bool written = kept && writeWholeFile(kOfficeIdFile, std::as_bytes(std::span(id)));
     return {std::move(id), written ? OfficeId::Source::New : OfficeId::Source::Unkept};
 }

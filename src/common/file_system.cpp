@@ -126,6 +126,15 @@ bool flushFile(const wchar_t* path) {
     return flushFileUntil(path, busyDeadline());
 }
 
+bool writeWholeFile(const wchar_t* path, std::span<const std::byte> bytes) {
+    const OwnedFileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                           nullptr));
+    DWORD written = 0;
+    return file && bytes.size() <= MAXDWORD &&
+           WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size() && FlushFileBuffers(file.get());
+}
+
 std::optional<std::uint64_t> freeBytesBeside(const wchar_t* path) {
     std::wstring folder = fullPath(path);
     const size_t lastSeparator = folder.find_last_of(L'\\');

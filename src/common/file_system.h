@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 inline constexpr DWORD kBusyRetryMs = 10000;
@@ -40,6 +41,11 @@ bool removeTree(const wchar_t* path);
 // Writes the file's content through to the disk, so that a power cut after
 // this returns cannot leave it zero-filled.
 bool flushFile(const wchar_t* path);
+
+// Replaces the file's content with the bytes, written through to the disk.
+// Tried once: it writes the updater's own small files (a record, the office
+// id, a report), which a busy moment only leaves as they were.
+bool writeWholeFile(const wchar_t* path, std::span<const std::byte> bytes);
 
 // The bytes this user may still write to the volume that holds the path's
 // folder; none when Windows cannot tell.

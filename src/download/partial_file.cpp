@@ -51,12 +51,7 @@ std::optional<PartialRecord> readRecord(const std::wstring& path) {
 // lost, nor outlive them.
 bool writeRecord(const std::wstring& path, const PartialRecord& record) {
     const std::wstring text = recordText(record);
-    const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    const OwnedFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), size, &written, nullptr) && written == size &&
-           FlushFileBuffers(file.get());
+    return writeWholeFile(path.c_str(), std::as_bytes(std::span(text)));
 }
 
 bool rehashKeptBytes(PartialFile& partial) {

@@ -1,5 +1,6 @@
 #include "update/report_sender.h"
 
+#include "common/file_system.h"
 #include "common/layout.h"
 #include "net/connection.h"
 #include "net/request_path.h"
@@ -14,11 +15,7 @@ constexpr DWORD kMaxKeptBytes = 256;
 
 bool writeKept(const OutcomeReport& report) {
     const std::string text = reportText(report);
-    const OwnedFileHandle file(CreateFileW(kPendingReportFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
+    return writeWholeFile(kPendingReportFile, std::as_bytes(std::span(text)));
 }
 
 // None when there is no kept report.
