@@ -214,14 +214,9 @@ std::string answer(const std::string& line) {
 }
 
 // Wine hands a console program started from Unix its pipes as these handles.
-// Coordinates are the screen's, whatever scale a window is laid out at: a
-// program unaware of scales would be given them divided by it.
+// Wine gives every program the screen's coordinates, whatever scale a window
+// is laid out at, so the probe needs no DPI awareness of its own.
 int serve() {
-    using SetAwareness = BOOL(WINAPI*)(HANDLE);
-    const FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
-    if (const auto setAwareness = reinterpret_cast<SetAwareness>(reinterpret_cast<void (*)()>(found))) {
-        setAwareness(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
-    }
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     std::string pending;
