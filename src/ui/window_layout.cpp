@@ -23,9 +23,7 @@ LayoutBox scaledBox(const LayoutBox& box, unsigned dpi) {
 }  // namespace
 
 int scaledForDpi(int value, unsigned dpi) {
-    const std::int64_t product = static_cast<std::int64_t>(value) * dpi;
-    const std::int64_t half = kBaseDpi / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / kBaseDpi : (product - half) / kBaseDpi);
+    return static_cast<int>((static_cast<std::int64_t>(value) * dpi + kBaseDpi / 2) / kBaseDpi);
 }
 
 WindowLayout layoutForDpi(unsigned dpi) {

@@ -29,7 +29,8 @@ struct WindowLayout {
     friend bool operator==(const WindowLayout&, const WindowLayout&) = default;
 };
 
-// value * dpi / 96, rounded half away from zero as MulDiv rounds.
+// value * dpi / 96 for a value of the layout (none is negative), rounded
+// as MulDiv rounds: a half up.
 int scaledForDpi(int value, unsigned dpi);
 
 // The layout at dpi. A DPI that could not be read (0) is taken as 96.

@@ -36,35 +36,24 @@ TEST(MayStartLaterRoutine, OnlyOutsideTheInstallation) {
     EXPECT_TRUE(mayStartLaterRoutine(UpdatePhase::Ended));
 }
 
+// An id as a command's (Escape is IDCANCEL, Enter without a default IDOK) and as the focused control's.
 struct ButtonCase {
     int id;
     bool mandatory;
-    WindowButton button;
+    WindowButton pressed;
+    WindowButton defaultWhenFocused;
 };
 
-// Escape reaches the window as IDCANCEL, and an Enter that finds no default
-// button as IDOK.
-TEST(ButtonPressedBy, EachButtonItsOwnClickEscapeUpdateLaterAndNothingInAMandatoryUpdate) {
+TEST(WindowButtons, ClickEscapeAndEnterPressTheirButtonsAndNothingInAMandatoryUpdate) {
+    using enum WindowButton;
     const ButtonCase cases[] = {
-        {kStartButtonId, false, WindowButton::Start}, {kLaterButtonId, false, WindowButton::Later},
-        {IDCANCEL, false, WindowButton::Later},       {IDOK, false, WindowButton::None},
-        {kProgressBarId, false, WindowButton::None},  {kStartButtonId, true, WindowButton::None},
-        {kLaterButtonId, true, WindowButton::None},   {IDCANCEL, true, WindowButton::None},
+        {kStartButtonId, false, Start, Start}, {kLaterButtonId, false, Later, Later}, {IDCANCEL, false, Later, Start},
+        {IDOK, false, None, Start},            {kProgressBarId, false, None, Start}, {0, false, None, Start},
+        {kStartButtonId, true, None, None},    {kLaterButtonId, true, None, None},   {IDCANCEL, true, None, None},
     };
     for (const ButtonCase& c : cases) {
-        EXPECT_EQ(buttonPressedBy(c.id, c.mandatory), c.button) << "id " << c.id << ", mandatory " << c.mandatory;
-    }
-}
-
-// The notes box and the status line have id 0, as has a focus outside the window.
-TEST(DefaultButton, FollowsTheFocusAmongTheButtonsAndIsTheStartButtonElsewhere) {
-    const ButtonCase cases[] = {
-        {kStartButtonId, false, WindowButton::Start}, {kLaterButtonId, false, WindowButton::Later},
-        {0, false, WindowButton::Start},              {kLaterButtonId, true, WindowButton::None},
-        {0, true, WindowButton::None},
-    };
-    for (const ButtonCase& c : cases) {
-        EXPECT_EQ(defaultButton(c.id, c.mandatory), c.button) << "focus " << c.id << ", mandatory " << c.mandatory;
+        EXPECT_EQ(buttonPressedBy(c.id, c.mandatory), c.pressed) << "id " << c.id << ", mandatory " << c.mandatory;
+        EXPECT_EQ(defaultButton(c.id, c.mandatory), c.defaultWhenFocused) << "id " << c.id << ", mandatory " << c.mandatory;
     }
 }
 
