@@ -67,18 +67,17 @@ struct ControlLayout {
 };
 
 // In creation order, which is the order Tab follows. The buttons and the
-// notes box are tab stops; the arrow keys move between the two buttons,
-// which tell the window when they get the focus, so that the default
-// button follows it.
+// notes box are tab stops; the buttons tell the window when they get the
+// focus, so that the default button follows it.
 const ControlLayout kControls[] = {
     {&MainWindow::statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, &WindowLayout::status, 0, true},
     {&MainWindow::notesEdit, L"EDIT", L"", WS_EX_LAYOUTRTL | WS_EX_RTLREADING,
-     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT,
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT,
      &WindowLayout::notes, 0, true},
     {&MainWindow::progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, &WindowLayout::progress,
      kProgressBarId, false},
     {&MainWindow::startButton, L"BUTTON", kStartButtonText, 0,
-     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON | BS_NOTIFY, &WindowLayout::startButton,
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, &WindowLayout::startButton,
      kStartButtonId, true},
     {&MainWindow::laterButton, L"BUTTON", kLaterButtonText, 0,
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, &WindowLayout::laterButton, kLaterButtonId,
