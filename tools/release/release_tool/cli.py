@@ -10,6 +10,7 @@ from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text,
                      url_problems, version_problems)
 from . import signing
 from .package import Published, publish, restage
+from .package_check import check_package
 from .patches import previous_problems
 from .check_requests import checks_table, count_checks
 from .report import read_reports
@@ -109,6 +110,13 @@ patches. Needs the bsdiff command and a Python whose zlib is 1.2.13, the
 updater's: the updater deflates each patched entry again and must get the
 package's bytes (README.md, "Binary patches", has the format).
 
+With --check-package FILE, reads a package made by any zip tool as the updater
+reads it and names every entry it would refuse, with the rule (the words of
+tests/vectors/entry_names/names.tsv), and every name it reads otherwise than
+the entry's own name says (a "." folder dropped, a name taken from the
+Unicode path extra field); exit 1 when it would refuse the package. Run it on
+every package the release tool did not make.
+
 With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
 above refuse; with --public-key HEX also its signature.
@@ -153,6 +161,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="ECDSA P-256 private key (PEM) that signs the manifest")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
                         help="check an existing manifest instead of building a release")
+    parser.add_argument("--check-package", type=Path, metavar="FILE",
+                        help="check a package made by another tool as the updater would unpack it")
     parser.add_argument("--public-key", metavar="HEX",
                         help="with --check-manifest: the release public key its signature must verify with")
     parser.add_argument("--restage", type=Path, metavar="MANIFEST",
@@ -167,13 +177,15 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
             ("--release-date", arguments.release_date), ("--upload-date", arguments.upload_date),
             ("--updater", arguments.updater), ("--previous", arguments.previous or None),
             ("--check-manifest", arguments.check_manifest), ("--public-key", arguments.public_key),
-            ("--print-public-key", arguments.print_public_key), ("--stages", arguments.stages))
+            ("--print-public-key", arguments.print_public_key), ("--stages", arguments.stages),
+            ("--check-package", arguments.check_package))
             if value is not None]
         if others:
             parser.error("--restage changes only the rollout and the signature: not with " + ", ".join(others))
         if arguments.rollout is None:
             parser.error("--restage needs --rollout")
-    if arguments.check_manifest is None and arguments.print_public_key is None and arguments.restage is None:
+    if (arguments.check_manifest is None and arguments.print_public_key is None and arguments.restage is None
+            and arguments.check_package is None):
         missing = [name for name in ("folder", "version", "notes", "url", "out")
                    if getattr(arguments, name) is None]
         if missing:
@@ -305,6 +317,8 @@ def parse_advance_arguments(argv: list[str]) -> argparse.Namespace:
     parser.add_argument("--per-address", type=_whole(1), default=rules.per_address, metavar="N",
                         help="installed offices one client address counts for per day "
                              f"(default {rules.per_address})")
+    parser.add_argument("--check-package", type=Path, metavar="FILE",
+                        help="check a package made by another tool as the updater would unpack it")
     parser.add_argument("--public-key", metavar="HEX", help="also verify every stage file's signature")
     return parser.parse_args(argv)
 
@@ -431,6 +445,12 @@ def run(argv: list[str]) -> None:
         print(signing.public_key_hex(arguments.print_public_key))
     elif arguments.check_manifest is not None:
         check_manifest_command(arguments.check_manifest, arguments.public_key)
+    elif arguments.check_package is not None:
+        refusals, notes = check_package(arguments.check_package)
+        print("".join(f"{note}\n" for note in notes), end="")
+        if refusals:
+            raise Refusal(refusals)
+        print(f"{arguments.check_package}: the updater unpacks every entry as named")
     elif arguments.restage is not None:
         manifest = restage(arguments.restage, arguments.rollout, arguments.signing_key)
         print(f"{arguments.restage} (version {manifest.version}, offered to {manifest.rollout} % of offices"
