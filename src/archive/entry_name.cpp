@@ -128,9 +128,6 @@ bool noteWithoutCollision(std::unordered_map<std::wstring, SeenPath>& seen, std:
 bool namesCollide(const std::vector<std::wstring>& names) {
     std::unordered_map<std::wstring, SeenPath> seen;
     for (const std::wstring& name : names) {
-        if (name.empty()) {
-            continue;  // the staging folder itself
-        }
         const std::wstring_view path = withoutFolderMark(name);
         for (size_t slash = path.find(L'/'); slash != std::wstring_view::npos; slash = path.find(L'/', slash + 1)) {
             if (!noteWithoutCollision(seen, path.substr(0, slash), true)) {
@@ -179,9 +176,6 @@ NameProblem entryNameProblem(std::wstring_view name) {
     const std::wstring plain = withoutDotFolders(name);
     if (plain.empty()) {
         return NameProblem::None;  // "./": the staging folder itself
-    }
-    if (plain.front() == L'/') {
-        return NameProblem::Empty;  // ".//a": an empty folder name after the "."
     }
     const std::wstring_view path = withoutFolderMark(plain);
     for (size_t begin = 0;;) {

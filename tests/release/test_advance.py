@@ -15,8 +15,8 @@ sys.path.insert(0, str(TOOL.parent))
 sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
 
 import versioned_exe  # noqa: E402
-from release_tool import advance, checks  # noqa: E402
-from release_tool.stages import parse_stages  # noqa: E402
+from release_tool import advance, checks, reader, signing  # noqa: E402
+from release_tool.stages import parse_stages, write_stages  # noqa: E402
 
 VERSION = "4.1.0.12"
 STAGES = [1, 10, 50, 100]
@@ -71,6 +71,15 @@ def test_unsigned_stages_are_written_and_a_refusal_leaves_nothing(release, tmp_p
     assert result.returncode == returncode, result.stderr
     assert sorted(p.name for p in (tmp_path / "out").glob("stages/*.json")) == (
         sorted(f"rollout-{n}.json" for n in [0, *stages.split(",")]) if returncode == 0 else [])
+
+
+def test_a_stage_whose_signature_does_not_verify_is_not_kept(release, tmp_path, monkeypatch):
+    key, out, _ = release
+    manifest = reader.read_manifest((out / "manifest.json").read_text())
+    monkeypatch.setattr(signing, "sign", lambda message, private_key: manifest.signature)
+    with pytest.raises(checks.Refusal, match="rollout-0.json: signature: does not verify"):
+        write_stages(manifest, STAGES, key, tmp_path / "stages")
+    assert list((tmp_path / "stages").iterdir()) == []
 
 
 def report(hours, outcome, office, version=VERSION, address="203.0.113.7"):
@@ -153,9 +162,11 @@ def test_a_halted_release_is_never_widened(server):
     (lambda s: (s / "stages" / "rollout-0.json").unlink(), "not a complete stage folder"),
     (lambda s: (s / "stages" / "rollout-50.json").write_bytes(
         (s / "stages" / "rollout-50.json").read_bytes().replace(b"4.1.0.12", b"4.1.0.13")), "is not of release"),
+    (lambda s: shutil.copyfile(s / "stages" / "rollout-10.json", s / "stages" / "rollout-50.json"), "its rollout is 10"),
     (lambda s: (s / "www" / "manifest.json").write_bytes(b'{"version": "4.1.0.12"}'), "none of the stage files"),
     (lambda s: (s / "reports.log").unlink(), "not a readable file"),
-], ids=["stage-file-missing", "stage-of-another-release", "manifest-none-of-the-stages", "no-log"])
+], ids=["stage-file-missing", "stage-of-another-release", "stage-of-another-share", "manifest-none-of-the-stages",
+        "no-log"])
 def test_wrong_inputs_leave_the_manifest_untouched(server, damage, words):
     (server / "reports.log").write_text("".join(offices(30, "failed")))
     damage(server)

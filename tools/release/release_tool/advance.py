@@ -320,7 +320,7 @@ def describe(outcome: Outcome, now: datetime.datetime) -> str:
     lines = [f"release {outcome.release}, stage {outcome.live} % (live {hours:.1f} hours): {change}",
              f"  {tally.reported} offices reported: {tally.installed} installed, {tally.failed} failed, "
              f"{tally.rolled_back} rolled back ({tally.share:.1f} % failed or rolled back); "
-             f"{tally.on_stage} on this stage",
+             f"{tally.on_stage} of them while this stage was live (since {outcome.since:%Y-%m-%d %H:%M} UTC)",
              f"  {tally.capped} installed offices over the per-address cap left out; "
              f"{tally.ignored} of {tally.lines} log lines not a report (skipped)",
              *(f"  {note}" for note in tally.damaged),

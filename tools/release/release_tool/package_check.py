@@ -136,8 +136,6 @@ def name_rule(name: str) -> str | None:
     plain = without_dot_folders(name)
     if not plain:
         return None
-    if plain.startswith("/"):
-        return "empty"
     for index, component in enumerate(plain.removesuffix("/").split("/")):
         if rule := _component_rule(component, index == 0):
             return rule
