@@ -327,8 +327,12 @@ def advance_command(arguments: argparse.Namespace) -> None:
     rules = advance.Rules(arguments.min_reports, arguments.halt_above, arguments.hold_hours, arguments.halt_at,
                           arguments.per_address)
     now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
-    outcome = advance.advance(arguments.stages, arguments.manifest, arguments.reports, rules, now,
-                              arguments.public_key)
+    try:
+        outcome = advance.advance(arguments.stages, arguments.manifest, arguments.reports, rules, now,
+                                  arguments.public_key)
+    except OSError as error:
+        # A file beside the manifest (the journal, the state, the new manifest) cannot be written.
+        raise Refusal([f"advance: {error.filename}: {error.strerror}"])
     sys.stdout.write(advance.describe(outcome, now))
 
 

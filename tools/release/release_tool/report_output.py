@@ -7,7 +7,7 @@ from html import escape
 from .report import INSTALLED, NO_RELEASE, ReleaseOutcome, ReportLog
 
 CHECKS_TITLE = "checks that failed (no release offered)"
-BAR_HEIGHT, BAR_GAP, LABEL_WIDTH, CHART_WIDTH = 18, 6, 200, 640
+BAR_HEIGHT, BAR_GAP, LABEL_WIDTH, CHART_WIDTH = 18, 6, 280, 720
 COLOURS = {"tried": "#5b7db1", "installed": "#3c9a5f", "failed": "#c0504d", "rolledback": "#8064a2",
            "failure": "#e0a040"}
 # The two counts of failures, which differ: an office that failed and later
@@ -134,11 +134,12 @@ def _time_chart(outcome: ReleaseOutcome, history: list[tuple[datetime.datetime, 
     ticks = sorted({0, len(days) - 1, *range(0, len(days), max(1, len(days) // 6))})
     parts += [f'<text x="{x(i):.1f}" y="{height - margin + 16}" text-anchor="middle">{days[i]:%m-%d}</text>'
               for i in ticks]
-    for time, stage in history:
+    for (time, stage), (_, offices, bad) in zip(history, stage_shares(outcome, history)):
         at = x((time - datetime.datetime.combine(first, datetime.time(), time.tzinfo)).total_seconds() / 86400)
+        share = f", {100 * bad / offices:.1f} % failed" if offices else ""
         parts += [f'<line x1="{at:.1f}" y1="{margin - 12}" x2="{at:.1f}" y2="{height - margin}" stroke="#999" '
                   'stroke-dasharray="4 3"/>',
-                  f'<text x="{at + 3:.1f}" y="{margin - 2}">{stage} %</text>']
+                  f'<text x="{at + 3:.1f}" y="{margin - 2}">{stage} %{share}</text>']
     return "".join(parts) + "</svg>"
 
 
