@@ -10,12 +10,9 @@ from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text,
                      url_problems, version_problems)
 from . import signing
 from .package import Published, publish, restage
-from .package_check import check_package
 from .patches import previous_problems
-from .check_requests import checks_table, count_checks
 from .report import read_reports
 from .stages import parse_stages
-from . import advance
 from .report_output import html_report, text_report
 from .reader import Manifest
 
@@ -299,6 +296,7 @@ def _number(largest: float | None):
 
 
 def parse_advance_arguments(argv: list[str]) -> argparse.Namespace:
+    from . import advance
     rules = advance.Rules()
     parser = argparse.ArgumentParser(prog=f"nirva_release.py {ADVANCE_COMMAND}", description=ADVANCE_DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -324,6 +322,7 @@ def parse_advance_arguments(argv: list[str]) -> argparse.Namespace:
 
 
 def advance_command(arguments: argparse.Namespace) -> None:
+    from . import advance
     rules = advance.Rules(arguments.min_reports, arguments.halt_above, arguments.hold_hours, arguments.halt_at,
                           arguments.per_address)
     now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
@@ -421,6 +420,9 @@ def print_published(published: Published) -> None:
 
 
 def report_command(arguments: argparse.Namespace) -> None:
+    # Each command loads only its own modules: the tool starts often, in scripts and tests.
+    from . import advance
+    from .check_requests import checks_table, count_checks
     if arguments.checks:
         sys.stdout.write(checks_table(*count_checks(arguments.checks)))
         return
@@ -450,6 +452,7 @@ def run(argv: list[str]) -> None:
     elif arguments.check_manifest is not None:
         check_manifest_command(arguments.check_manifest, arguments.public_key)
     elif arguments.check_package is not None:
+        from .package_check import check_package
         refusals, notes = check_package(arguments.check_package)
         print("".join(f"{note}\n" for note in notes), end="")
         if refusals:
