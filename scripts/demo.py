@@ -43,16 +43,10 @@ def listing(folder):
     print("\n".join(sorted("./" + path.relative_to(folder).as_posix() for path in folder.rglob("*"))))
 
 
-def prepare_prefix():
-    # Its own prefix, so the font below never reaches the tests' prefix.
-    WINE_RUN.write_text(re.sub(r"^export WINEPREFIX=.*$", f'export WINEPREFIX="{PREFIX}"',
-                               harness.WINE_RUN.read_text(), flags=re.M))
-    WINE_RUN.chmod(0o755)
-    subprocess.run(["sh", str(SOURCE_DIR / "tests" / "support" / "prepare_wineprefix.sh"), str(WINE_RUN)],
-                   check=True)
-    # Wine's own Tahoma has no Arabic script: the Persian texts would show as boxes.
-    # The window asks for Tahoma; message boxes for "MS Shell Dlg", which Wine maps
-    # to Tahoma without following a second substitution.
+def substitute_persian_font(wine_run):
+    """Wine's own Tahoma has no Arabic script: the Persian texts would show as boxes.
+    The window asks for Tahoma; message boxes for "MS Shell Dlg", which Wine maps
+    to Tahoma without following a second substitution."""
     listed = subprocess.run(["fc-list", ":lang=fa", "family"], capture_output=True, text=True).stdout
     fonts = sorted({family for family in (line.split(",")[0] for line in listed.splitlines())
                     if family and "Mono" not in family})
@@ -60,9 +54,19 @@ def prepare_prefix():
         print("No font with Persian glyphs found (fonts-dejavu-core has them): the window's text shows boxes")
         return
     for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2"):
-        subprocess.run([str(WINE_RUN), "reg", "add", FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d", fonts[0],
+        subprocess.run([str(wine_run), "reg", "add", FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d", fonts[0],
                         "/f"], stdout=subprocess.DEVNULL, check=True)
     print(f"Tahoma and the dialog font are drawn with {fonts[0]} in this prefix")
+
+
+def prepare_prefix():
+    # Its own prefix, so the font below never reaches the tests' prefix.
+    WINE_RUN.write_text(re.sub(r"^export WINEPREFIX=.*$", f'export WINEPREFIX="{PREFIX}"',
+                               harness.WINE_RUN.read_text(), flags=re.M))
+    WINE_RUN.chmod(0o755)
+    subprocess.run(["sh", str(SOURCE_DIR / "tests" / "support" / "prepare_wineprefix.sh"), str(WINE_RUN)],
+                   check=True)
+    substitute_persian_font(WINE_RUN)
 
 
 def publish_with_release_tool():

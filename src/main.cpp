@@ -17,7 +17,6 @@
 #include "update/update_check.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstdlib>
 #include <utility>
@@ -93,18 +92,20 @@ void logDecision(SupportLog& log, const Offer& offer) {
     }
 }
 
-// Until the window is gone; its end decides the exit code.
-int runMessageLoop() {
+// Until the window is gone; its end decides the exit code. The dialog
+// manager takes the window's keys first: Tab, Enter, Escape.
+int runMessageLoop(HWND window) {
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
     return static_cast<int>(message.wParam);
 }
 
 int offerUpdate(HINSTANCE instance, const WindowStart& start, int showCommand) {
-    InitCommonControls();
     registerMainWindowClass(instance);
     const HWND window = createMainWindow(instance, start);
     if (window == nullptr) {
@@ -119,7 +120,7 @@ int offerUpdate(HINSTANCE instance, const WindowStart& start, int showCommand) {
     } else {
         ShowWindow(window, showCommand);
     }
-    return runMessageLoop();
+    return runMessageLoop(window);
 }
 
 // What the check's answer decides, up to the exit code.

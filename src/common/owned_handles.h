@@ -32,6 +32,12 @@ using OwnedLocalMemory = OwnedHandle<void, LocalFree>;
 using OwnedGlobalMemory = OwnedHandle<void, GlobalFree>;
 using OwnedFont = OwnedHandle<std::remove_pointer_t<HFONT>, DeleteObject>;
 
+// GetDC(nullptr): the whole screen's device context, given back to the screen.
+inline void releaseScreenDc(HDC dc) {
+    ReleaseDC(nullptr, dc);
+}
+using OwnedScreenDc = OwnedHandle<std::remove_pointer_t<HDC>, releaseScreenDc>;
+
 inline void closeAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm) {
     BCryptCloseAlgorithmProvider(algorithm, 0);
 }

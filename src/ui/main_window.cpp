@@ -3,6 +3,7 @@
 #include "common/owned_handles.h"
 #include "common/texts.h"
 #include "ui/run_end.h"
+#include "ui/window_layout.h"
 #include "ui/window_rules.h"
 #include "update/messages.h"
 #include "update/outcome_report.h"
@@ -17,13 +18,6 @@ namespace {
 
 // The program's icon in res/nirva_updater.rc.
 constexpr WORD kProgramIconId = 1;
-
-constexpr int kWindowWidth = 520;
-constexpr int kWindowHeight = 300;
-
-constexpr int kProgressBarId = 101;
-constexpr int kStartButtonId = 104;
-constexpr int kLaterButtonId = 105;
 
 // The window's own state, reached through GWLP_USERDATA: made when the window
 // is created, freed when it is gone. Used only on the user-interface thread,
@@ -44,6 +38,9 @@ struct MainWindow {
     HWND progressBar = nullptr;
     HWND startButton = nullptr;
     HWND laterButton = nullptr;
+    // The control that has the focus, or had it when the window was last
+    // active; none in a mandatory update's window, which has no buttons.
+    HWND focus = nullptr;
     bool startPressed = false;
     bool laterPressed = false;
     // The later routine has stopped the application: the run ends once no
@@ -64,25 +61,125 @@ struct ControlLayout {
     const wchar_t* text;
     DWORD exStyle;
     DWORD style;
-    int x;
-    int y;
-    int width;
-    int height;
+    LayoutBox WindowLayout::*box;
     int id;
+    bool getsFont;
 };
 
-// In creation order. The window's layout is mirrored, so x counts from the
-// right edge: the start button stands at the right.
+// In creation order, which is the order Tab follows. The buttons and the
+// notes box are tab stops; the buttons tell the window when they get the
+// focus, so that the default button follows it.
 const ControlLayout kControls[] = {
-    {&MainWindow::statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480, 20, 0},
+    {&MainWindow::statusEdit, L"EDIT", L"", 0, WS_CHILD | WS_VISIBLE | ES_RIGHT, &WindowLayout::status, 0, true},
     {&MainWindow::notesEdit, L"EDIT", L"", WS_EX_LAYOUTRTL | WS_EX_RTLREADING,
-     WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT, 20, 50, 480, 80, 0},
-    {&MainWindow::progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20, kProgressBarId},
-    {&MainWindow::startButton, L"BUTTON", kStartButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 180, 160,
-     30, kStartButtonId},
-    {&MainWindow::laterButton, L"BUTTON", kLaterButtonText, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 250, 180, 160,
-     30, kLaterButtonId},
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_RIGHT,
+     &WindowLayout::notes, 0, true},
+    {&MainWindow::progressBar, PROGRESS_CLASSW, nullptr, 0, WS_CHILD | WS_VISIBLE, &WindowLayout::progress,
+     kProgressBarId, false},
+    {&MainWindow::startButton, L"BUTTON", kStartButtonText, 0,
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, &WindowLayout::startButton,
+     kStartButtonId, true},
+    {&MainWindow::laterButton, L"BUTTON", kLaterButtonText, 0,
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, &WindowLayout::laterButton, kLaterButtonId,
+     true},
 };
+
+// The window's DPI where Windows can tell it (Windows 10 1607 and later:
+// looked up, so that the program still starts on Windows 7), else the
+// screen's.
+unsigned windowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    const FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+    const auto getDpiForWindow =
+        reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void (*)()>(found));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
+            return dpi;
+        }
+    }
+    const OwnedScreenDc screen(GetDC(nullptr));
+    return screen ? static_cast<unsigned>(GetDeviceCaps(screen.get(), LOGPIXELSX)) : kBaseDpi;
+}
+
+// The controls let go of the old font before it is deleted.
+void useFont(MainWindow& state, int height) {
+    OwnedFont font(CreateFontW(height, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+    for (const ControlLayout& control : kControls) {
+        if (control.getsFont) {
+            SendMessageW(state.*control.field, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        }
+    }
+    state.font = std::move(font);
+}
+
+// The notes box is read-only: Tab, Enter and Escape are the window's there
+// as on the buttons, not the box's (a multi-line box would keep them all,
+// and answer Escape by closing the window).
+LRESULT CALLBACK notesBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(box, notesBoxProc, id);
+    }
+    const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+    return message == WM_GETDLGCODE ? result & ~static_cast<LRESULT>(DLGC_WANTALLKEYS) : result;
+}
+
+int focusedControlId(HWND window) {
+    const HWND focus = GetFocus();
+    return focus != nullptr && IsChild(window, focus) ? GetDlgCtrlID(focus) : 0;
+}
+
+// What the dialog manager asks for when Enter reaches a control that is not
+// itself the default button.
+LRESULT defaultButtonAnswer(HWND window, const MainWindow& state) {
+    switch (defaultButton(focusedControlId(window), state.mandatory)) {
+        case WindowButton::Start:
+            return MAKELRESULT(kStartButtonId, DC_HASDEFID);
+        case WindowButton::Later:
+            return MAKELRESULT(kLaterButtonId, DC_HASDEFID);
+        default:
+            return 0;
+    }
+}
+
+void onFocusChanged(HWND window, MainWindow& state, HWND control) {
+    state.focus = control;
+    const WindowButton button = defaultButton(focusedControlId(window), state.mandatory);
+    SendMessageW(state.startButton, BM_SETSTYLE, button == WindowButton::Start ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                 TRUE);
+    SendMessageW(state.laterButton, BM_SETSTYLE, button == WindowButton::Later ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                 TRUE);
+}
+
+// As in a dialog, the control that had the focus has it again when the
+// window is active: the start button when it first shows. False leaves the
+// window to the default handling, which gives the window itself the focus.
+bool restoreFocus(HWND window, const MainWindow& state) {
+    if (state.focus == nullptr || !IsWindow(state.focus) || IsIconic(window)) {
+        return false;
+    }
+    SetFocus(state.focus);
+    return true;
+}
+
+bool onActivate(HWND window, const MainWindow& state, WPARAM wParam) {
+    return LOWORD(wParam) != WA_INACTIVE && restoreFocus(window, state);
+}
+
+// The window was moved to a screen of another scale: the size Windows
+// suggests, the controls and the font at the new DPI.
+void onDpiChanged(HWND window, MainWindow& state, WPARAM wParam, LPARAM lParam) {
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const WindowLayout layout = layoutForDpi(LOWORD(wParam));
+    for (const ControlLayout& control : kControls) {
+        const LayoutBox& box = layout.*control.box;
+        SetWindowPos(state.*control.field, nullptr, box.x, box.y, box.width, box.height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    useFont(state, layout.fontHeight);
+}
 
 void showWorkerStartFailure(HWND window) {
     MessageBoxW(window, kWorkerStartFailureText, kEnglishErrorCaption, MB_ICONERROR | MB_OK);
@@ -108,23 +205,26 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
 
+// Laid out at the window's own DPI, which is known only once it exists.
 void onCreate(HWND window, MainWindow& state, LPARAM lParam) {
     const auto& creation = *reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    state.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, 0, 0, 0, ARABIC_CHARSET, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                 CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+    const WindowLayout layout = layoutForDpi(windowDpi(window));
+    SetWindowPos(window, nullptr, 0, 0, layout.windowWidth, layout.windowHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (const ControlLayout& control : kControls) {
+        const LayoutBox& box = layout.*control.box;
         state.*control.field = CreateWindowExW(control.exStyle, control.className, control.text, control.style,
-                                               control.x, control.y, control.width, control.height, window,
+                                               box.x, box.y, box.width, box.height, window,
                                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
                                                creation.hInstance, nullptr);
     }
+    SetWindowSubclass(state.notesEdit, notesBoxProc, 0, 0);
     SendMessageW(state.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
-    for (const HWND control : {state.statusEdit, state.notesEdit, state.startButton, state.laterButton}) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font.get()), TRUE);
-    }
+    useFont(state, layout.fontHeight);
     const WindowStart& start = *static_cast<const WindowStart*>(creation.lpCreateParams);
     SetWindowTextW(state.notesEdit, start.offer.manifest.notes.c_str());
+    state.focus = state.mandatory ? nullptr : state.startButton;
 }
 
 // A worker that is still downloading may have begun installing before the
@@ -161,15 +261,22 @@ void onLaterClicked(HWND window, MainWindow& state) {
     }
 }
 
-void onCommand(HWND window, MainWindow& state, WPARAM wParam) {
-    if (HIWORD(wParam) != BN_CLICKED) {
+// A click and its key (Enter on a button, Escape anywhere) come the same way,
+// through the same latches.
+void onCommand(HWND window, MainWindow& state, WPARAM wParam, LPARAM lParam) {
+    const WORD code = HIWORD(wParam);
+    if (code == BN_SETFOCUS || code == EN_SETFOCUS) {
+        onFocusChanged(window, state, reinterpret_cast<HWND>(lParam));
         return;
     }
-    switch (LOWORD(wParam)) {
-        case kStartButtonId:
+    if (code != BN_CLICKED) {
+        return;
+    }
+    switch (buttonPressedBy(LOWORD(wParam), state.mandatory)) {
+        case WindowButton::Start:
             onStartClicked(window, state);
             break;
-        case kLaterButtonId:
+        case WindowButton::Later:
             onLaterClicked(window, state);
             break;
         default:
@@ -261,7 +368,14 @@ bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, 
             onClose(window, state);
             return true;
         case WM_COMMAND:
-            onCommand(window, state, wParam);
+            onCommand(window, state, wParam, lParam);
+            return true;
+        case WM_ACTIVATE:
+            return onActivate(window, state, wParam);
+        case WM_SETFOCUS:
+            return restoreFocus(window, state);
+        case WM_DPICHANGED:
+            onDpiChanged(window, state, wParam, lParam);
             return true;
         case WM_UPDATE_STATUS:
             onUpdateStatus(state, wParam, lParam);
@@ -283,6 +397,10 @@ bool handleMessage(HWND window, MainWindow& state, UINT message, WPARAM wParam, 
 }  // namespace
 
 void registerMainWindowClass(HINSTANCE instance) {
+    // The controls' classes, drawn in the system's styles as the manifest's
+    // Common Controls 6 dependency makes them.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     // Without a brush, Windows never paints the parts of the window that no
     // control covers, and without a cursor the pointer keeps whatever shape
     // it had when it came in.
@@ -302,9 +420,10 @@ void registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance, const WindowStart& start) {
+    const WindowLayout layout = layoutForDpi(kBaseDpi);
     return CreateWindowExW(WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT, kWindowClassName, kWindowTitle,
-                           WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
-                           nullptr, nullptr, instance, const_cast<WindowStart*>(&start));
+                           WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, layout.windowWidth,
+                           layout.windowHeight, nullptr, nullptr, instance, const_cast<WindowStart*>(&start));
 }
 
 void startMandatoryUpdate(HWND window) {
@@ -338,7 +457,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // The controls and the font's users have gone before this.
         delete stateOf(window);
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    } else if (MainWindow* state = stateOf(window); state && handleMessage(window, *state, message, wParam, lParam)) {
+    } else if (MainWindow* state = stateOf(window); state && message == DM_GETDEFID) {
+        return defaultButtonAnswer(window, *state);
+    } else if (state && handleMessage(window, *state, message, wParam, lParam)) {
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

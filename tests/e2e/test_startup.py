@@ -87,13 +87,13 @@ def test_optional_release_is_offered_in_the_window(office, server):
     assert (start["text"], start["visible"]) == (START_BUTTON_TEXT, True)
     assert (later["text"], later["visible"]) == (LATER_BUTTON_TEXT, True)
     assert office.message_box() is None
-    # The band below the buttons, which no control covers, is painted in the buttons' own face colour.
-    # The window is mirrored: a control's x counts from the right.
+    # The band below the buttons, which no control covers, is painted in the face colour of the system's
+    # dialogs (COLOR_BTNFACE); themed buttons have a face of their own.
     left, top, right, bottom = window["client_screen_rect"]
-    face = (right - start["rect"][2] + 4, top + start["rect"][1] + 4)
     band = (left, top + start["rect"][3] + 4, right, bottom)
-    wait_until(lambda: {pixel for row in screen_pixels(band) for pixel in row}
-               == {screen_pixels((*face, face[0] + 1, face[1] + 1))[0][0]}, 10, what="the window's background")
+    face = tuple(map(int, office.probe.ask("syscolor 15").split()))
+    wait_until(lambda: {pixel for row in screen_pixels(band) for pixel in row} == {face}, 10,
+               what="the window's background")
 
     office.close(window)
 

@@ -1,11 +1,13 @@
-"""scripts/check_imports.py on the test build's updater: it passes
-with the table as committed, and fails, naming the function, on each change
-that would let a program Windows 7 cannot start through."""
+"""What Windows reads of the test build's updater before it runs it: its
+imports, which scripts/check_imports.py passes with the table as committed
+and fails, naming the function, on each change that would let a program
+Windows 7 cannot start through; and its manifest."""
 
 import os
 import subprocess
 import sys
 from pathlib import Path
+from xml.etree import ElementTree
 
 import pytest
 
@@ -40,3 +42,16 @@ def test_check_fails_on_each_import_windows_7_would_refuse(tmp_path, edit, messa
     expected = [] if message is None else [message]
     assert [problem[:len(message or "")] for problem in result.stderr.splitlines()] == expected
     assert result.returncode == (1 if expected else 0)
+
+
+def test_the_built_manifest_asks_for_common_controls_6_and_to_lay_out_at_each_displays_scale():
+    data = UPDATER.read_bytes()
+    manifest = ElementTree.fromstring(data[data.index(b"<?xml"):data.index(b"</assembly>") + len(b"</assembly>")])
+    v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+    assert manifest.find(f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity").attrib == {
+        "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+        "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}
+    # Windows 7 to 8.1 read the first, Windows 10 and 11 the second, its first value they know.
+    settings = f"{v3}application/{v3}windowsSettings/{{http://schemas.microsoft.com/SMI/"
+    assert manifest.findtext(settings + "2005/WindowsSettings}dpiAware").strip().lower() == "true/pm"
+    assert manifest.findtext(settings + "2016/WindowsSettings}dpiAwareness").split(",")[0].strip() == "PerMonitorV2"

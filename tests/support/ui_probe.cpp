@@ -6,6 +6,10 @@
 //                                          fake application windows
 //                             click HWND ID  BM_CLICK to the child with that id
 //                             close HWND   WM_CLOSE to the window
+//                             syscolor N   "red green blue" of GetSysColor(N)
+//                             key HWND VK  a key's press and release, posted
+//                                          to the control of HWND that has
+//                                          the focus, as the keyboard's are
 //                           (0 done, 2 bad command or window not found)
 //   ui_probe hold FILE MS   works in its current directory, which Windows then
 //                           will not rename or remove, until FILE (which it
@@ -87,7 +91,17 @@ std::string childJson(HWND topLevel, HWND child) {
     return json.finish();
 }
 
+// The window of that window's thread that has the keyboard focus.
+HWND focusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// The window's own fields are read before its children: a window seen
+// visible then has all the children it was made with.
 std::string topLevelJson(HWND window) {
+    support::JsonObject json = commonFields(window);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     RECT windowRect{};
@@ -111,13 +125,13 @@ std::string topLevelJson(HWND window) {
         childList += childJson(window, child);
     }
     childList += ']';
-    support::JsonObject json = commonFields(window);
     json.text("title", windowText(window))
         .number("pid", pid)
         .raw("window_rect", rectArray(windowRect))
         .raw("client_rect", rectArray(clientRect))
         .raw("client_screen_rect", rectArray(clientOnScreen))
         .number("owner", handleNumber(GetWindow(window, GW_OWNER)))
+        .number("focus", handleNumber(focusOf(window)))
         .raw("children", childList);
     return json.finish();
 }
@@ -175,17 +189,33 @@ int hold(const wchar_t* signal, DWORD milliseconds) {
 std::string answer(const std::string& line) {
     const auto [command, rest] = split(line);
     if (command == "dump") return dump();
+    if (std::uintptr_t index = 0; command == "syscolor" && parseNumber(rest, index)) {
+        const COLORREF color = GetSysColor(static_cast<int>(index));
+        char text[16];
+        std::snprintf(text, sizeof text, "%u %u %u", GetRValue(color), GetGValue(color), GetBValue(color));
+        return text;
+    }
     const auto [first, second] = split(rest);
     std::uintptr_t id = 0;
     HWND window = nullptr;
     if (!parseWindow(first, window)) return "2";
     if (command == "close" && second.empty()) return PostMessageW(window, WM_CLOSE, 0, 0) ? "0" : "2";
+    if (command == "key" && parseNumber(second, id)) {
+        const HWND focus = focusOf(window);
+        if (focus == nullptr || (focus != window && !IsChild(window, focus))) return "2";
+        const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(id), MAPVK_VK_TO_VSC)) << 16;
+        const bool posted = PostMessageW(focus, WM_KEYDOWN, id, scan | 1) &&
+                            PostMessageW(focus, WM_KEYUP, id, scan | 1 | (LPARAM{3} << 30));
+        return posted ? "0" : "2";
+    }
     if (command != "click" || !parseNumber(second, id)) return "2";
     const HWND button = GetDlgItem(window, static_cast<int>(id));
     return button && PostMessageW(button, BM_CLICK, 0, 0) ? "0" : "2";
 }
 
 // Wine hands a console program started from Unix its pipes as these handles.
+// Wine gives every program the screen's coordinates, whatever scale a window
+// is laid out at, so the probe needs no DPI awareness of its own.
 int serve() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

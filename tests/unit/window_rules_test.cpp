@@ -1,5 +1,7 @@
 #include "ui/window_rules.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -32,6 +34,27 @@ TEST(MayStartLaterRoutine, OnlyOutsideTheInstallation) {
     EXPECT_TRUE(mayStartLaterRoutine(UpdatePhase::Downloading));
     EXPECT_FALSE(mayStartLaterRoutine(UpdatePhase::Installing));
     EXPECT_TRUE(mayStartLaterRoutine(UpdatePhase::Ended));
+}
+
+// An id as a command's (Escape is IDCANCEL, Enter without a default IDOK) and as the focused control's.
+struct ButtonCase {
+    int id;
+    bool mandatory;
+    WindowButton pressed;
+    WindowButton defaultWhenFocused;
+};
+
+TEST(WindowButtons, ClickEscapeAndEnterPressTheirButtonsAndNothingInAMandatoryUpdate) {
+    using enum WindowButton;
+    const ButtonCase cases[] = {
+        {kStartButtonId, false, Start, Start}, {kLaterButtonId, false, Later, Later}, {IDCANCEL, false, Later, Start},
+        {IDOK, false, None, Start},            {kProgressBarId, false, None, Start}, {0, false, None, Start},
+        {kStartButtonId, true, None, None},    {kLaterButtonId, true, None, None},   {IDCANCEL, true, None, None},
+    };
+    for (const ButtonCase& c : cases) {
+        EXPECT_EQ(buttonPressedBy(c.id, c.mandatory), c.pressed) << "id " << c.id << ", mandatory " << c.mandatory;
+        EXPECT_EQ(defaultButton(c.id, c.mandatory), c.defaultWhenFocused) << "id " << c.id << ", mandatory " << c.mandatory;
+    }
 }
 
 }  // namespace
