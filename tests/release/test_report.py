@@ -36,6 +36,8 @@ def line(minute, path, method="GET"):
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A[:-1]}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A}/extra"), False),
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A}?x=1"), False),
+    (line(0, f"1.0.0.0/none/checkfailed/check/0/{A}?cause=signature"), True),
+    (line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}?cause=disk"), False),
     (line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}", method="POST"), False),
     (line(0, f"1.0/../2.0.0.0/installed/none/0/{A}"), False),
     (f"2026-12-01T08:00:00 GET /api/marlix/report/NIRVA_ACC/1.0.0.0/2.0.0.0/installed/none/0/{A}\n", False),
@@ -43,7 +45,7 @@ def line(minute, path, method="GET"):
 ], ids=["installed", "failed-build-version", "check-failed", "check-failed-naming-a-release",
         "failure-naming-no-release", "installed-at-a-step", "failed-at-no-step", "unknown-step", "unknown-outcome",
         "hexadecimal-code", "code-beyond-32-bits", "upper-case-office-id", "short-office-id", "extra-part",
-        "query", "not-get", "dotted-segment", "time-without-zone", "check-path"])
+        "query", "cause", "installed-with-a-cause", "not-get", "dotted-segment", "time-without-zone", "check-path"])
 def test_only_well_formed_report_lines_count(text, well_formed):
     assert (parse_line(text) is not None) == well_formed
 
@@ -53,23 +55,27 @@ SCENARIOS = {
     "a-later-success-counts-as-installed": (
         {"reports.log": [line(30, f"1.0.0.0/2.0.0.0/installed/none/0/{A}")],
          "reports.log.1": [line(20, f"1.0.0.0/2.0.0.0/failed/download/12002/{A}")]},
-        {"2.0.0.0": (1, 1, 0, {("download", 12002): [A]})}),
+        {"2.0.0.0": (1, 1, 0, {("download", None, 12002): [A]})}),
     "a-failure-after-a-success-counts-as-failed": (
         {"reports.log": [line(10, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"),
                          line(40, f"1.0.0.0/2.0.0.0/failed/selfupdate/5/{A}")]},
-        {"2.0.0.0": (1, 0, 1, {("selfupdate", 5): [A]})}),
+        {"2.0.0.0": (1, 0, 1, {("selfupdate", None, 5): [A]})}),
     "offices-count-once-per-release": (
         {"reports.log": [line(1, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
                          line(2, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
                          line(3, f"1.0.0.0/2.0.0.0/failed/download/404/{C}"),
                          line(4, f"2.0.0.0/2.1.0.0/installed/none/0/{B}")],
          "reports.log.2.gz": [line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"), "garbage\n"]},
-        {"2.0.0.0": (3, 1, 2, {("verify", 0): [B, B], ("download", 404): [C]}),
+        {"2.0.0.0": (3, 1, 2, {("verify", None, 0): [B, B], ("download", None, 404): [C]}),
          "2.1.0.0": (1, 1, 0, {})}),
     "failed-checks-stand-apart": (
         {"reports.log": [line(5, f"1.0.0.0/none/checkfailed/check/12029/{A}"),
                          line(6, f"1.0.0.0/none/checkfailed/check/12029/{B}")]},
-        {"none": (2, 0, 2, {("check", 12029): [A, B]})}),
+        {"none": (2, 0, 2, {("check", None, 12029): [A, B]})}),
+    "failures-by-cause": (
+        {"reports.log": [line(5, f"1.0.0.0/none/checkfailed/check/0/{A}?cause=signature"),
+                         line(6, f"1.0.0.0/none/checkfailed/check/0/{B}?cause=answer")]},
+        {"none": (2, 0, 2, {("check", "signature", 0): [A], ("check", "answer", 0): [B]})}),
 }
 
 

@@ -5,6 +5,10 @@ sends one GET whose path is the report; the server answers 204 and writes a
 line of its own log (deploy/nginx: the time, the method, the path):
 
     2026-12-01T08:30:00+00:00 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
+
+A failure's report ends in ?cause=<word>, the cause as the office's support
+log names it (signature, pin, status, disk, ...); reports of earlier
+updaters have none.
 """
 
 import datetime
@@ -26,6 +30,7 @@ STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
 CODE = re.compile(r"[0-9]{1,10}")
+CAUSE_QUERY = re.compile(r"cause=([a-z]{1,32})")
 MAX_CODE = 2**32 - 1
 
 
@@ -38,6 +43,8 @@ class Report:
     step: str
     code: int
     office: str
+    # The failure's cause; None in a report that names none.
+    cause: str | None = None
 
 
 def _consistent(to_version: str, outcome: str, step: str) -> bool:
@@ -57,15 +64,19 @@ def parse_line(line: str) -> Report | None:
         time = datetime.datetime.fromisoformat(fields[0])
     except ValueError:
         return None
-    parts = fields[2][len(REPORT_PREFIX):].split("/")
-    if len(parts) != 6:
+    path, query_mark, query = fields[2].partition("?")
+    cause = CAUSE_QUERY.fullmatch(query)
+    parts = path[len(REPORT_PREFIX):].split("/")
+    if len(parts) != 6 or (query_mark and cause is None):
         return None
     from_version, to_version, outcome, step, code, office = parts
+    if cause is not None and outcome == INSTALLED:
+        return None
     if not (VERSION_PATTERN.fullmatch(from_version) and (to_version == NO_RELEASE or VERSION_PATTERN.fullmatch(to_version))
             and step in STEPS and CODE.fullmatch(code) and int(code) <= MAX_CODE and OFFICE_ID.fullmatch(office)
             and time.tzinfo is not None and _consistent(to_version, outcome, step)):
         return None
-    return Report(time, from_version, to_version, outcome, step, int(code), office)
+    return Report(time, from_version, to_version, outcome, step, int(code), office, cause and cause[1])
 
 
 def log_files(paths: Iterable[Path]) -> list[Path]:
@@ -97,10 +108,10 @@ def log_lines(file: Path, damaged: list[str]) -> Iterator[str]:
 @dataclass
 class ReleaseOutcome:
     """One release (or the failed checks): offices by their latest report,
-    and the failure reports by step and code with the offices that sent them."""
+    and the failure reports by step, cause and code with the offices that sent them."""
     release: str
     offices: dict[str, str] = field(default_factory=dict)
-    failures: dict[tuple[str, int], list[str]] = field(default_factory=lambda: defaultdict(list))
+    failures: dict[tuple[str, str | None, int], list[str]] = field(default_factory=lambda: defaultdict(list))
 
     @property
     def tried(self) -> int:
@@ -124,7 +135,7 @@ def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
         outcome = releases.setdefault(report.to_version, ReleaseOutcome(report.to_version))
         outcome.offices[report.office] = report.outcome
         if report.outcome != INSTALLED:
-            outcome.failures[(report.step, report.code)].append(report.office)
+            outcome.failures[(report.step, report.cause, report.code)].append(report.office)
     return sorted(releases.values(), key=lambda outcome: (outcome.release == NO_RELEASE,
                                                           parse_version(outcome.release), outcome.release))
 

@@ -18,8 +18,10 @@ def _title(outcome: ReleaseOutcome) -> str:
 
 
 def failure_rows(outcome: ReleaseOutcome) -> list[tuple[str, int, int]]:
-    """(step and code, reports, distinct offices), most offices first."""
-    rows = [(f"{step} {code}", len(offices), len(set(offices))) for (step, code), offices in outcome.failures.items()]
+    """(step, cause and code, reports, distinct offices), most offices first; a report that names no cause
+    shows none."""
+    rows = [(" ".join(filter(None, (step, cause, str(code)))), len(offices), len(set(offices)))
+            for (step, cause, code), offices in outcome.failures.items()]
     return sorted(rows, key=lambda row: (-row[2], -row[1], row[0]))
 
 
@@ -39,8 +41,8 @@ def text_report(log: ReportLog) -> str:
         title = _title(outcome)
         if outcome.release == NO_RELEASE:
             title += f": {_plural(outcome.tried, 'office')}"
-        lines += ["", f"{title}, failures by step and code:"]
-        lines += [f"  {label:<22}{_plural(reports, 'report')} from {_plural(offices, 'office')}"
+        lines += ["", f"{title}, failures by step, cause and code:"]
+        lines += [f"  {label:<29} {_plural(reports, 'report')} from {_plural(offices, 'office')}"
                   for label, reports, offices in rows]
     return "\n".join(lines) + "\n"
 
@@ -68,7 +70,7 @@ def _section(outcome: ReleaseOutcome) -> str:
     chart = _bars(counts + [(f"failed at {label}", offices, COLOURS["failure"]) for label, _, offices in rows])
     table = "".join(f"<tr><td>{escape(label)}</td><td>{reports}</td><td>{offices}</td></tr>"
                     for label, reports, offices in rows)
-    failures = (f"<table><tr><th>step and code</th><th>reports</th><th>offices</th></tr>{table}</table>"
+    failures = (f"<table><tr><th>step, cause and code</th><th>reports</th><th>offices</th></tr>{table}</table>"
                 if rows else "<p>No failures.</p>")
     return f"<section><h2>{escape(_title(outcome))}</h2>{chart}{failures}</section>"
 
