@@ -56,7 +56,8 @@ def notes_file(tmp_path):
     return path
 
 
-def build(folder, notes, out, *extra, version=VERSION, url=URL):
+def build(folder, notes, out, *extra, version=VERSION, url=None):
+    url = url or (URL if version == VERSION else URL.replace("4.1.0.12", version))
     return run_tool(folder, "--version", version, "--notes", notes, "--url", url,
                     "--out", out, "--upload-date", UPLOAD_DATE, *extra)
 
