@@ -304,6 +304,8 @@ def test_signed_manifest_verifies_with_the_printed_public_key_only(release_folde
         assert len(public_key) == 128
         result = run_tool("--check-manifest", out / "manifest.json", "--public-key", public_key)
         assert result.returncode == returncode, result.stderr
+        assert returncode or f"its signature verifies with the public key {public_key}" in result.stdout
+    assert "signed, but the signature was not checked" in run_tool("--check-manifest", out / "manifest.json").stdout
 
 
 @pytest.mark.parametrize("rollout, signed, change, refusal", [

@@ -51,6 +51,10 @@ def test_keys_give_the_pins_of_pin_sh_and_a_line_the_build_accepts(keys, tmp_pat
     deployment = (build / "generated" / "deployment" / "nirva_deployment.cpp").read_text()
     for value in printed.values():
         assert "0x" + ",0x".join(re.findall("..", value)) in deployment
+    # The updater's version obeys a release's rules, and fits its version resource.
+    refused = subprocess.run(["cmake", "-B", str(build), "-DNIRVA_UPDATER_VERSION=1.0.0.70000"], cwd=REPOSITORY,
+                             capture_output=True, text=True)
+    assert refused.returncode != 0 and "NIRVA_UPDATER_VERSION: 1.0.0.70000 has a number beyond" in refused.stderr
 
 
 def test_keys_never_overwrite_a_key(tmp_path):

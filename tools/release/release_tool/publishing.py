@@ -99,6 +99,10 @@ def served_problems(root: Path, version: str, previous: list[Path]) -> list[str]
     if target.exists() or same:
         problems.append(f"version: {root / PACKAGES / (same[0] if same else version)} exists; a published release "
                         "is never rewritten (publish a new version)")
+        pending = root / STAGING / f"{version}.{MANIFEST_NAME}"
+        if pending.exists():
+            problems.append(f"version: its publication was cut short before the manifest; to finish it, check "
+                            f"{pending} (--check-manifest) and rename it over {root / MANIFEST_NAME}")
     manifest = _replaced_manifest(root / MANIFEST_NAME)
     newest = max(published_versions(root) + ([manifest.version] if manifest and manifest.version else []),
                  key=parse_version, default=None)
@@ -139,14 +143,16 @@ def publish_served(folder: Path, manifest: Manifest, root: Path, updater: Path |
         try:
             built = publish(folder, manifest, staging, updater, signing_key, previous)
             built.manifest_path.replace(pending)
+            # On the disk before the release appears: a publication cut short
+            # after the rename leaves the manifest that finishes it.
             _served(staging)
+            _served(pending)
             (root / PACKAGES).mkdir(mode=0o755, exist_ok=True)
             try:
                 staging.rename(target)
             except OSError as error:
                 raise Refusal([f"version: {target} cannot be made ({error.strerror}); nothing was published"])
             _sync(root / PACKAGES)
-            _served(pending)
             pending.replace(root / MANIFEST_NAME)
             _sync(root)
         finally:

@@ -89,6 +89,7 @@ class PinnedConnection(http.client.HTTPSConnection):
             self.close()
             raise VerifyFailure([f"server {self.host}:{self.port}: its key's pin is {pin}, not "
                                  f"{' or '.join(self.pins)}; the updater would not talk to it"])
+        self.pin = pin
 
 
 class Server:
@@ -110,6 +111,7 @@ class Server:
         connection = PinnedConnection(self.host, self.port, self.pins)
         try:
             connection.request("GET", path, headers={"User-Agent": USER_AGENT})
+            self.pin = connection.pin
             return read(connection.getresponse())
         except (OSError, http.client.HTTPException) as error:
             raise VerifyFailure([f"{path}: no whole answer from {self.host}:{self.port} ({error})"])
@@ -169,7 +171,6 @@ def patch_problems(name: str, data: bytes, entries: dict[int, int]) -> list[str]
 def verify(url: str, pins: list[str], public_key: str | None, say: Callable[[str], None] = print) -> None:
     """Fetches and checks the published release; raises VerifyFailure with the cause of the first mismatch."""
     server = Server(url, pins)
-    pins_text = " or ".join(pins)
 
     def manifest_text(response: http.client.HTTPResponse) -> bytes:
         _status(CHECK_PATH, response, 200)
@@ -179,7 +180,7 @@ def verify(url: str, pins: list[str], public_key: str | None, say: Callable[[str
         return b"".join(chunks)
 
     raw = server.get(CHECK_PATH, manifest_text)
-    say(f"server {server.host}:{server.port}: its key has the pin {pins_text}")
+    say(f"server {server.host}:{server.port}: its key has the pin {server.pin}")
     try:
         text = raw.decode("utf-8")
     except UnicodeDecodeError as error:
