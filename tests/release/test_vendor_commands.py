@@ -129,11 +129,12 @@ def test_the_manifest_is_replaced_only_once_the_release_is_in_place(vendor, monk
 @pytest.mark.parametrize("first, then, refusal", [
     (("2.0.0.0",), ("2.0.0.0",), "packages/2.0.0.0 exists"),
     (("2.0.0.0",), ("1.5.0.0",), "1.5.0.0 is not newer than 2.0.0.0"),
-    (("1.0.0.0", "signed"), ("2.0.0.0",), "manifest.json is signed"),
+    (("1.0.0.0", "--signing-key", "{key}"), ("2.0.0.0",), "manifest.json is signed"),
     (("1.0.0.0",), ("2.0.0.0", "--dry-run"), None),
     (("1.0.0.0", "old", "--out", "{root}"), ("2.0.0.0", "old", "--out", "{root}", "--previous", "{root}/nirva.zip"),
      "previous: "),
-    (("1.0.0.0", "old", "--out", "{root}", "signed"), ("2.0.0.0", "old", "--out", "{root}"), "manifest.json is signed"),
+    (("1.0.0.0", "old", "--out", "{root}", "--signing-key", "{key}"), ("2.0.0.0", "old", "--out", "{root}"),
+     "manifest.json is signed"),
     ((), ("2.0.0.0", "old", "--out", "{root}", "--url", f"{BASE_URL}/packages/1.0.0.0/nirva.zip"),
      "url: its path names version 1.0.0.0, not the release's 2.0.0.0"),
 ], ids=["version-published", "older-version", "unsigned-over-signed", "dry-run", "old-command-out-over-previous",
@@ -144,9 +145,7 @@ def test_published_work_is_never_lost(vendor, first, then, refusal):
     def run(version=None, *options):
         if version is None:
             return None
-        options = [vendor.key if option == "signed" else str(option).format(root=root) for option in options]
-        options = [item for option in options for item in (("--signing-key", option) if option == vendor.key
-                                                            else (option,))]
+        options = [str(option).format(root=root, key=vendor.key) for option in options]
         if "old" not in options:
             return vendor.publish(version, *options)
         options.remove("old")
