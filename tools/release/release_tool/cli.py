@@ -1,4 +1,5 @@
-"""The command line: options, the two commands, messages and exit status."""
+"""The command line: the release command's options, the report command, messages and exit status; the
+vendor's commands keys, publish and verify are in commands.py."""
 
 import argparse
 import sys
