@@ -98,8 +98,9 @@ def tree(folder):
 
 def test_publish_writes_the_served_layout_with_patches_from_the_newest_earlier_releases(vendor):
     root = vendor.root
-    for version in ("1.0.0.0", "1.1.0.0", "2.0.0.0"):
-        result = vendor.publish(version, "--signing-key", vendor.key, "--patch-from", "1")
+    for version, stages in (("1.0.0.0", "1,100"), ("1.1.0.0", None), ("2.0.0.0", "1,50,100")):
+        result = vendor.publish(version, "--signing-key", vendor.key, "--patch-from", "1",
+                                *(["--stages", stages] if stages else []))
         assert result.returncode == 0, result.stderr
     manifest = (root / "manifest.json").read_text()
     assert f'"url": "{BASE_URL}/packages/2.0.0.0/nirva.zip"' in manifest and '"version": "2.0.0.0"' in manifest
@@ -108,7 +109,11 @@ def test_publish_writes_the_served_layout_with_patches_from_the_newest_earlier_r
     # From 1.1.0.0 alone, the newest earlier release.
     assert {path.name for path in (root / "packages/2.0.0.0/nirva.zip.patches").iterdir()} == {
         f"{old.getinfo(name).CRC:08x}-{new.getinfo(name).CRC:08x}" for name in ("data/rates.db", "nirva_acc.exe")}
-    assert sorted(path.name for path in root.iterdir()) == ["manifest.json", "packages"]
+    assert sorted(path.name for path in root.iterdir()) == ["manifest.json", "packages", "stages"]
+    # The release's stages, in place of 1.0.0.0's; the manifest is the first.
+    assert sorted(path.name for path in (root / "stages").iterdir()) == [
+        "rollout-0.json", "rollout-1.json", "rollout-100.json", "rollout-50.json", "stages.txt"]
+    assert (root / "stages" / "rollout-1.json").read_bytes() == (root / "manifest.json").read_bytes()
     assert " bytes for the entry's " in result.stdout
 
 

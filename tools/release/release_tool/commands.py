@@ -3,19 +3,19 @@ release command shares with publish: the checks of a release's inputs and
 the account of what was written."""
 
 import argparse
+import dataclasses
 import datetime
 from pathlib import Path
 
 from . import signing
 from .checks import (APPLICATION_EXE, Refusal, notes_from_file, notes_problems, product_version_problems,
                      rollout_problems, updater_problems, url_problems, version_problems)
-from .keys import PRIVATE, RELEASE_KEY, build_line, make_keys
 from .package import Published
 from .patches import previous_problems
 from .publishing import (DEFAULT_PATCH_FROM, earlier_packages, package_url, publish_served, served_problems,
                          unsigned_problems)
 from .reader import Manifest
-from .verify import VerifyFailure, verify
+from .stages import FOLDER as STAGES, parse_stages
 
 RELEASE_DATE_FORMAT = "%Y-%m-%d"
 UPLOAD_DATE_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
@@ -39,8 +39,12 @@ def add_release_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--notes", type=Path, required=True, help="UTF-8 file with the release notes")
     parser.add_argument("--mandatory", action="store_true",
                         help="clients must install this release (default: optional)")
-    parser.add_argument("--rollout", metavar="N",
-                        help="offer the release to N percent of offices, 0 to 100 (default: no key, every office)")
+    offered = parser.add_mutually_exclusive_group()
+    offered.add_argument("--rollout", metavar="N",
+                         help="offer the release to N percent of offices, 0 to 100 (default: no key, every office)")
+    offered.add_argument("--stages", metavar="N,N,...",
+                         help="offer the release in these stages, ending in 100: the manifest is the first, "
+                              "the stages folder holds each stage and the halt, signed, for advance")
     parser.add_argument("--release-date", type=date_argument(RELEASE_DATE_FORMAT), help="YYYY-MM-DD")
     parser.add_argument("--upload-date", type=date_argument(UPLOAD_DATE_FORMAT), help="YYYY-MM-DDTHH:MM:SSZ, UTC")
     parser.add_argument("--updater", type=Path, metavar="FILE", help="a newer nirva_updater.exe for the package root")
@@ -95,6 +99,9 @@ def print_published(published: Published, written: str = "") -> None:
         print(f"{written}{published.patch_folder} ({kept} patch{'' if kept == 1 else 'es'})")
         print("".join(f"  patch {note}\n" for note in published.patch_results.kept)
               + "".join(f"  no patch: {note}\n" for note in published.patch_results.skipped), end="")
+    if published.stage_folder is not None:
+        names = sorted((path.name for path in published.stage_folder.iterdir()), key=lambda name: (len(name), name))
+        print(f"{written}{published.stage_folder}" + ("" if written else f" ({', '.join(names)})"))
     print(f"{written}{published.manifest_path} (version {manifest.version}, "
           f"{'mandatory' if manifest.mandatory else 'optional'}, "
           f"offered to {'every office' if manifest.rollout is None else manifest.rollout + ' % of offices'}, "
@@ -102,15 +109,15 @@ def print_published(published: Published, written: str = "") -> None:
           f"{', signed' if manifest.signature else ''})")
 
 
-KEYS_DESCRIPTION = f"""\
+KEYS_DESCRIPTION = """\
 Makes the vendor's keys in DIR (created owner-only when missing), once: the
 update server's private key server.key with a self-signed certificate for
 HOST valid ten years (server.crt) and a certificate request (server.csr, for
 a CA's certificate instead: the updater pins the key, so either works); the
 server's backup key (backup.key, backup.crt), kept offline until the server
-key must be replaced; and the release signing key {RELEASE_KEY} with its
-backup, release-backup.pem (ECDSA P-256). The private keys ({', '.join(PRIVATE)})
-are readable by their owner only. Refused, with nothing written, when any of
+key must be replaced; and the release signing key release.pem with its
+backup, release-backup.pem (ECDSA P-256). The private keys (server.key,
+backup.key, release.pem, release-backup.pem) are readable by their owner only. Refused, with nothing written, when any of
 the files exists: keys are never overwritten.
 
 Prints the pins and the release public keys, and the cmake line that builds
@@ -122,6 +129,10 @@ Publishes a release into ROOT, the folder the update server serves
 then ROOT/manifest.json, written beside and renamed over the old one, so the
 server gives the old or the new manifest, never half of one. The manifest's
 url is BASE_URL/packages/VERSION/nirva.zip.
+
+With --stages 1,10,50,100 the manifest offers the first stage and ROOT/stages
+is replaced by the release's signed stages (rollout-<N>.json, the halt
+rollout-0.json and stages.txt), before the manifest, for the advance command.
 
 Patches are made from the packages of the newest earlier releases under
 ROOT/packages (--patch-from N, default {DEFAULT_PATCH_FROM}; 0 for none), and from
@@ -163,6 +174,7 @@ def _add_verify_arguments(parser: argparse.ArgumentParser, url_option: str, requ
 
 
 def keys_command(argv: list[str]) -> None:
+    from .keys import RELEASE_KEY, build_line, make_keys
     parser = _parser("keys", KEYS_DESCRIPTION)
     parser.add_argument("directory", type=Path, metavar="DIR")
     parser.add_argument("--host", required=True, help="the update server's host name, as offices reach it")
@@ -212,16 +224,27 @@ def publish_command(argv: list[str]) -> None:
     manifest, problems = release_inputs(arguments, package_url(arguments.base_url, arguments.version), previous)
     problems += served_problems(root, arguments.version, arguments.previous)
     problems += unsigned_problems(root / "manifest.json", arguments.signing_key, arguments.unsigned)
+    stages = None
+    if arguments.stages is not None:
+        try:
+            stages = parse_stages(arguments.stages)
+            manifest = dataclasses.replace(manifest, rollout=str(stages[0]))
+        except Refusal as refusal:
+            problems += refusal.problems
     if problems:
         if arguments.dry_run:
             print("dry run: nothing was written")
         raise Refusal(problems)
     published = publish_served(arguments.folder, manifest, root, arguments.updater, arguments.signing_key, previous,
-                               arguments.dry_run)
+                               arguments.dry_run, stages)
     print_published(published, "would write " if arguments.dry_run else "")
+    if stages is None and (root / STAGES).is_dir():
+        print(f"note: {root / STAGES} holds an earlier release's stages, which advance now refuses to publish; "
+              "remove them once its timer is stopped")
     if arguments.dry_run:
         print("dry run: nothing was written")
     elif arguments.verify_url is not None:
+        from .verify import VerifyFailure, verify
         public_key = arguments.public_key or (signing.public_key_hex(arguments.signing_key)
                                               if arguments.signing_key else None)
         try:
@@ -232,6 +255,7 @@ def publish_command(argv: list[str]) -> None:
 
 
 def verify_command(argv: list[str]) -> None:
+    from .verify import verify
     parser = _parser("verify", VERIFY_DESCRIPTION)
     _add_verify_arguments(parser, "--url", required=True)
     arguments = parser.parse_args(argv)

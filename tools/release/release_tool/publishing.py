@@ -3,6 +3,7 @@
     ROOT/manifest.json                          the current release, replaced by rename, last
     ROOT/packages/<version>/nirva.zip           one folder per release, never rewritten
     ROOT/packages/<version>/nirva.zip.patches/  patches from the newest earlier releases
+    ROOT/stages/                                a staged release's signed stages, for advance
 
 The release is made in ROOT/.publishing/<version> (which the server does not
 serve), moved into packages/ whole by one rename, and only then does the
@@ -18,6 +19,7 @@ from pathlib import Path
 from .checks import VERSION_PATTERN, Refusal
 from .package import MANIFEST_NAME, PACKAGE_NAME, Published, publish
 from .patches import FOLDER_SUFFIX
+from .stages import FOLDER as STAGES
 from .reader import Manifest, is_newer, parse_version, read_manifest
 
 PACKAGES = "packages"
@@ -127,22 +129,36 @@ def _served(path: Path) -> None:
         _sync(item)
 
 
+def _replace_stages(new: Path, root: Path, old: Path) -> None:
+    """The release's stages in place of the last staged release's, which advance can no longer publish."""
+    if (root / STAGES).exists():
+        (root / STAGES).rename(old)
+    new.rename(root / STAGES)
+    _sync(root)
+    shutil.rmtree(old, ignore_errors=True)
+
+
 def publish_served(folder: Path, manifest: Manifest, root: Path, updater: Path | None, signing_key: Path | None,
-                   previous: list[Path], dry_run: bool) -> Published:
+                   previous: list[Path], dry_run: bool, stages: list[int] | None = None) -> Published:
     """Publishes the release into ROOT, or with dry_run builds it aside and writes nothing there; what is (or
     would be) in ROOT then."""
     target = root / PACKAGES / manifest.version
     if dry_run:
         with tempfile.TemporaryDirectory(prefix="nirva-dry-run-") as work:
-            built = publish(folder, manifest, Path(work), updater, signing_key, previous)
+            built = publish(folder, manifest, Path(work), updater, signing_key, previous, stages)
     else:
         staging = root / STAGING / manifest.version
         pending = root / STAGING / f"{manifest.version}.{MANIFEST_NAME}"
-        shutil.rmtree(staging, ignore_errors=True)  # left by a run that was killed
+        staged = [root / STAGING / f"{manifest.version}.{suffix}" for suffix in (STAGES, STAGES + ".old")]
+        for leftover in [staging, *staged]:  # of a run that was killed
+            shutil.rmtree(leftover, ignore_errors=True)
         staging.mkdir(parents=True)
         try:
-            built = publish(folder, manifest, staging, updater, signing_key, previous)
+            built = publish(folder, manifest, staging, updater, signing_key, previous, stages)
             built.manifest_path.replace(pending)
+            if built.stage_folder is not None:
+                built.stage_folder.rename(staged[0])
+                _served(staged[0])
             # On the disk before the release appears: a publication cut short
             # after the rename leaves the manifest that finishes it.
             _served(staging)
@@ -153,13 +169,16 @@ def publish_served(folder: Path, manifest: Manifest, root: Path, updater: Path |
             except OSError as error:
                 raise Refusal([f"version: {target} cannot be made ({error.strerror}); nothing was published"])
             _sync(root / PACKAGES)
+            if built.stage_folder is not None:
+                _replace_stages(staged[0], root, staged[1])
             pending.replace(root / MANIFEST_NAME)
             _sync(root)
         finally:
-            shutil.rmtree(staging, ignore_errors=True)
+            for leftover in [staging, *staged]:
+                shutil.rmtree(leftover, ignore_errors=True)
             pending.unlink(missing_ok=True)
             if (root / STAGING).is_dir() and not any((root / STAGING).iterdir()):
                 (root / STAGING).rmdir()
     return Published(built.manifest, target / PACKAGE_NAME, root / MANIFEST_NAME,
                      None if built.patch_folder is None else target / (PACKAGE_NAME + FOLDER_SUFFIX),
-                     built.patch_results)
+                     built.patch_results, None if built.stage_folder is None else root / STAGES)

@@ -2,9 +2,10 @@
 
 Each updater that ends an update attempt, or starts after a failed check,
 sends one GET whose path is the report; the server answers 204 and writes a
-line of its own log (deploy/nginx: the time, the method, the path):
+line of its own log (deploy/nginx: the time, the client's address, the method,
+the path; lines of older servers have no address):
 
-    2026-12-01T08:30:00+00:00 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
+    2026-12-01T08:30:00+00:00 203.0.113.7 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
 
 A failure's report ends in ?cause=<word>, the cause as the office's support
 log names it (signature, pin, status, disk, ...); reports of earlier
@@ -23,14 +24,20 @@ from .checks import VERSION_PATTERN, Refusal
 from .reader import parse_version
 
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
-INSTALLED, FAILED, CHECK_FAILED = "installed", "failed", "checkfailed"
-# The updater's names for the steps of a run (src/common/failure.cpp).
-STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate")
+INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK = "installed", "failed", "checkfailed", "rolledback"
+OUTCOMES = (INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK)
+# The updater's names for the steps of a run (src/common/failure.cpp); a
+# release that was installed but failed to start, and was taken back, ends at "start".
+STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate", "start")
 # The to-version of a start whose check failed: no release was offered.
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
 CODE = re.compile(r"[0-9]{1,10}")
-CAUSE_QUERY = re.compile(r"cause=([a-z]{1,32})")
+# What nginx's $remote_addr writes: an IPv4 or IPv6 address.
+ADDRESS = re.compile(r"[0-9A-Fa-f:.]{2,45}")
+# A query after the office id is allowed; its cause=<word>, a failure's cause, is counted.
+QUERY = re.compile(r"\?[!-~]*")
+CAUSE = re.compile(r"cause=([a-z]{1,32})")
 MAX_CODE = 2**32 - 1
 
 
@@ -43,6 +50,8 @@ class Report:
     step: str
     code: int
     office: str
+    # The client's address, where the log line has it.
+    address: str | None = None
     # The failure's cause; None in a report that names none.
     cause: str | None = None
 
@@ -52,31 +61,32 @@ def _consistent(to_version: str, outcome: str, step: str) -> bool:
     installation failed at no step and a failure at one."""
     if (outcome == CHECK_FAILED) != (to_version == NO_RELEASE):
         return False
-    return outcome in (INSTALLED, FAILED, CHECK_FAILED) and (outcome == INSTALLED) == (step == "none")
+    return outcome in OUTCOMES and (outcome == INSTALLED) == (step == "none")
 
 
 def parse_line(line: str) -> Report | None:
     """The report a log line holds, or None when it is not a well-formed one."""
     fields = line.rstrip("\r\n").split(" ")
-    if len(fields) != 3 or fields[1] != "GET" or not fields[2].startswith(REPORT_PREFIX):
+    address = fields.pop(1) if len(fields) == 4 else None
+    if (len(fields) != 3 or fields[1] != "GET" or not fields[2].startswith(REPORT_PREFIX)
+            or (address is not None and not ADDRESS.fullmatch(address))):
         return None
     try:
         time = datetime.datetime.fromisoformat(fields[0])
     except ValueError:
         return None
-    path, query_mark, query = fields[2].partition("?")
-    cause = CAUSE_QUERY.fullmatch(query)
+    path, mark, query = fields[2].partition("?")
     parts = path[len(REPORT_PREFIX):].split("/")
-    if len(parts) != 6 or (query_mark and cause is None):
+    if len(parts) != 6 or (mark and not QUERY.fullmatch(mark + query)):
         return None
     from_version, to_version, outcome, step, code, office = parts
-    if cause is not None and outcome == INSTALLED:
-        return None
     if not (VERSION_PATTERN.fullmatch(from_version) and (to_version == NO_RELEASE or VERSION_PATTERN.fullmatch(to_version))
             and step in STEPS and CODE.fullmatch(code) and int(code) <= MAX_CODE and OFFICE_ID.fullmatch(office)
             and time.tzinfo is not None and _consistent(to_version, outcome, step)):
         return None
-    return Report(time, from_version, to_version, outcome, step, int(code), office, cause and cause[1])
+    causes = [found[1] for found in map(CAUSE.fullmatch, query.split("&")) if found]
+    return Report(time, from_version, to_version, outcome, step, int(code), office, address,
+                  causes[0] if causes and outcome != INSTALLED else None)
 
 
 def log_files(paths: Iterable[Path]) -> list[Path]:
@@ -111,6 +121,8 @@ class ReleaseOutcome:
     and the failure reports by step, cause and code with the offices that sent them."""
     release: str
     offices: dict[str, str] = field(default_factory=dict)
+    # When each office's latest report came.
+    times: dict[str, datetime.datetime] = field(default_factory=dict)
     failures: dict[tuple[str, str | None, int], list[str]] = field(default_factory=lambda: defaultdict(list))
 
     @property
@@ -122,8 +134,17 @@ class ReleaseOutcome:
         return sum(outcome == INSTALLED for outcome in self.offices.values())
 
     @property
+    def rolled_back(self) -> int:
+        return sum(outcome == ROLLED_BACK for outcome in self.offices.values())
+
+    @property
     def failed(self) -> int:
-        return self.tried - self.installed
+        return self.tried - self.installed - self.rolled_back
+
+    @property
+    def failure_share(self) -> float:
+        """Offices whose latest report failed or was rolled back, in percent of those that tried."""
+        return 100 * (self.tried - self.installed) / self.tried if self.tried else 0.0
 
 
 def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
@@ -134,6 +155,7 @@ def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
     for report in sorted(reports, key=lambda report: report.time):
         outcome = releases.setdefault(report.to_version, ReleaseOutcome(report.to_version))
         outcome.offices[report.office] = report.outcome
+        outcome.times[report.office] = report.time
         if report.outcome != INSTALLED:
             outcome.failures[(report.step, report.cause, report.code)].append(report.office)
     return sorted(releases.values(), key=lambda outcome: (outcome.release == NO_RELEASE,
