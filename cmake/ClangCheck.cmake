@@ -9,7 +9,7 @@ function(nirva_clang_check)
   # Windows headers from the installed MinGW-w64 GCC.
   set(flags --target=x86_64-w64-mingw32 -std=c++20 -Wall -Wextra -Wpedantic -Werror
             -DUNICODE -D_UNICODE -DNOMINMAX -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601
-            -I${CMAKE_SOURCE_DIR}/src -DNIRVA_UPDATER_VERSION_TEXT=L"${PROJECT_VERSION}")
+            -I${CMAKE_SOURCE_DIR}/src -DNIRVA_UPDATER_VERSION_TEXT=L"${NIRVA_UPDATER_VERSION}")
   foreach(directory ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES})
     if(directory MATCHES "/c\\+\\+")
       list(APPEND flags -isystem ${directory})

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The demo after scripts/demo.sh has built the test configuration: publish
-version 2.0.0.0 of the demo application with the release tool, serve it with
-nginx from the deployment template, and let the real updater update a folder
-holding version 1.0.0.0 under Wine, taking screenshots on the way."""
+"""The demo after scripts/demo.sh has built the test configuration: serve a
+folder with nginx from the deployment template, publish version 2.0.0.0 of
+the demo application into it with the release tool and verify it there as an
+office would, and let the real updater update a folder holding version
+1.0.0.0 under Wine, taking screenshots on the way."""
 
 import contextlib
 import hashlib
@@ -30,7 +31,6 @@ VERSION = "2.0.0.0"
 INSIDE_FIRST_STAGE = next(office for office in (f"{n:032x}" for n in range(10**6))
                           if int.from_bytes(hashlib.sha256(f"{office}/{VERSION}".encode()).digest()[:4], "big")
                           % 10000 < 100)
-PACKAGE_URL = f"https://updates.example/packages/{VERSION}/nirva.zip"
 FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 PROBE = harness.WindowProbe(WINE_RUN)
 
@@ -69,7 +69,7 @@ def prepare_prefix():
     substitute_persian_font(WINE_RUN)
 
 
-def publish_with_release_tool():
+def publish_with_release_tool(served):
     release = DEMO / "release"
     (release / "data").mkdir(parents=True)
     shutil.copy(SUPPORT_DIR / "nirva_acc_2000.exe", release / "nirva_acc.exe")
@@ -77,11 +77,15 @@ def publish_with_release_tool():
                                                            encoding="utf-8")
     notes = DEMO / "notes.txt"
     notes.write_text("نسخه دوم نیروا\nگزارش\u200cهای تازه و چاپ سریع\u200cتر فاکتور\n", encoding="utf-8")
-    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), str(release), "--version", VERSION, "--notes",
-                    str(notes), "--url", PACKAGE_URL, "--out", str(DEMO / "out"), "--mandatory",
-                    "--signing-key", str(harness.KEY_DIR / "release.pem"), "--stages", "1,10,50,100"], check=True)
+    # The keys command's line for the test build names the pin the updater was built with.
+    line = (harness.KEY_DIR / "deployment-keys.txt").read_text()
+    pin = re.search(r"-DNIRVA_PINNED_KEY_SHA256=([0-9a-f]{64})", line)[1]
+    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "publish", str(release), "--root", str(served),
+                    "--version", VERSION, "--notes", str(notes), "--base-url", "https://updates.example",
+                    "--mandatory", "--signing-key", str(harness.KEY_DIR / "release.pem"), "--stages", "1,10,50,100",
+                    "--verify-url", f"https://127.0.0.1:{PORT}", "--pin", pin], check=True)
     print("--- manifest.json")
-    print((DEMO / "out" / "manifest.json").read_bytes().decode("utf-8"))
+    print((served / "manifest.json").read_bytes().decode("utf-8"))
 
 
 def screenshot(name, rect):
@@ -140,12 +144,12 @@ def print_reports(log, served):
     print(log.read_text(encoding="utf-8"), end="")
     subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "report", str(log)], check=True)
     step("The staged rollout's next step, as the server's timer runs it (advance)")
-    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "advance", "--stages", str(DEMO / "out" / "stages"),
+    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "advance", "--stages", str(served / "stages"),
                     "--manifest", str(served / "manifest.json"), "--reports", str(log)], check=True)
 
 
 def demo(stack):
-    for name in ("release", "out", "office", "screenshots"):
+    for name in ("release", "office", "screenshots"):
         shutil.rmtree(DEMO / name, ignore_errors=True)
     STARTS.unlink(missing_ok=True)
     SCREENSHOTS.mkdir(parents=True)
@@ -159,14 +163,13 @@ def demo(stack):
     stack.callback(PROBE.close)
     prepare_prefix()
 
-    step(f"Publishing version {VERSION} with the release tool")
-    publish_with_release_tool()
-
-    step(f"Serving it with nginx on 127.0.0.1:{PORT}")
+    step(f"Serving a folder with nginx on 127.0.0.1:{PORT}")
     # Only the demo sends packages slowly, so that the download can be watched.
     served = stack.enter_context(harness.nginx(package_rate="32k"))
-    harness.publish(served, DEMO / "out", VERSION)
     print(f"nginx serves {served} (packages at 32 KB/s)")
+
+    step(f"Publishing version {VERSION} into it with the release tool, and verifying it as an office would")
+    publish_with_release_tool(served)
 
     step("The office folder before the update")
     (OFFICE / "NIRVA").mkdir(parents=True)

@@ -30,10 +30,10 @@ std::wstring packageRequestPath(const std::wstring& url) {
     return L"/";
 }
 
-std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId) {
+std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId, std::string_view query) {
     std::wstring path = std::wstring(kReportPath) + L"/";
     path.append(reportText.begin(), reportText.end()).append(L"/").append(officeId.begin(), officeId.end());
-    return path;
+    return path.append(query.begin(), query.end());
 }
 
 std::wstring patchRequestPath(const std::wstring& packagePath, std::uint32_t oldCrc, std::uint32_t newCrc) {

@@ -15,8 +15,8 @@ std::wstring checkRequestPath(const std::wstring& installedVersion);
 std::wstring packageRequestPath(const std::wstring& url);
 
 // An outcome report's path: the report's text (update/outcome_report.h,
-// ASCII) and the office id.
-std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId);
+// ASCII), the office id, then the report's query (ASCII, may be empty).
+std::wstring reportRequestPath(std::string_view reportText, std::string_view officeId, std::string_view query);
 
 // Where the release tool puts the patch from an entry whose CRC-32 is oldCrc
 // to one whose CRC-32 is newCrc: beside the package, at

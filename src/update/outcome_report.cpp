@@ -13,6 +13,7 @@ constexpr char kNoRelease[] = "none";
 constexpr char kInstalled[] = "installed";
 constexpr char kFailed[] = "failed";
 constexpr char kCheckFailed[] = "checkfailed";
+constexpr std::string_view kCauseQuery = "?cause=";
 
 bool isDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -61,8 +62,27 @@ bool isStepName(std::string_view name) {
     return false;
 }
 
+// The word of a failure's cause: every kind's name but none's, up to the
+// end of the enumeration, where the names give out.
+bool isCauseName(std::string_view name) {
+    for (int kind = static_cast<int>(FailureKind::None) + 1;; ++kind) {
+        const std::string_view known = failureKindName(static_cast<FailureKind>(kind));
+        if (known == "unknown") {
+            return false;
+        }
+        if (known == name) {
+            return true;
+        }
+    }
+}
+
+std::string causeOf(const Failure& failure) {
+    return failure && failure.kind != FailureKind::None ? failureKindName(failure.kind) : "";
+}
+
 // The same rules as the report command's: a failed check names no release,
-// an attempt names one; installed is at no step, a failure at one.
+// an attempt names one; installed is at no step and for no cause, a failure
+// at one.
 bool isConsistent(const OutcomeReport& report) {
     const bool noRelease = report.to == kNoRelease;
     const bool installed = report.outcome == kInstalled;
@@ -70,7 +90,8 @@ bool isConsistent(const OutcomeReport& report) {
         return false;
     }
     return (report.outcome == kCheckFailed) == noRelease && installed == (report.step == "none") &&
-           isVersionText(report.from) && (noRelease || isVersionText(report.to)) && isStepName(report.step);
+           isVersionText(report.from) && (noRelease || isVersionText(report.to)) && isStepName(report.step) &&
+           (report.cause.empty() || (!installed && isCauseName(report.cause)));
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -89,18 +110,36 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 
 OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, const Failure& failure) {
     return {reportVersion(from), reportVersion(to), failure ? kFailed : kInstalled, failureStepName(failure.step),
-            failureCode(failure)};
+            failureCode(failure), causeOf(failure)};
 }
 
 OutcomeReport checkReport(const std::wstring& from, const Failure& failure) {
-    return {reportVersion(from), kNoRelease, kCheckFailed, failureStepName(failure.step), failureCode(failure)};
+    return {reportVersion(from), kNoRelease, kCheckFailed, failureStepName(failure.step), failureCode(failure),
+            causeOf(failure)};
 }
 
 std::string reportText(const OutcomeReport& report) {
     return report.from + "/" + report.to + "/" + report.outcome + "/" + report.step + "/" + std::to_string(report.code);
 }
 
-std::optional<OutcomeReport> parseReportText(std::string_view text) {
+std::string reportQuery(const OutcomeReport& report) {
+    return report.cause.empty() ? "" : std::string(kCauseQuery) + report.cause;
+}
+
+std::string keptReportText(const OutcomeReport& report) {
+    return reportText(report) + reportQuery(report);
+}
+
+std::optional<OutcomeReport> parseReportText(std::string_view kept) {
+    const size_t query = kept.find('?');
+    std::string_view cause;
+    if (query != std::string_view::npos) {
+        if (kept.substr(query, kCauseQuery.size()) != kCauseQuery || query + kCauseQuery.size() == kept.size()) {
+            return std::nullopt;
+        }
+        cause = kept.substr(query + kCauseQuery.size());
+    }
+    const std::string_view text = kept.substr(0, query);
     const std::vector<std::string_view> parts = split(text, '/');
     if (parts.size() != 5 || !isDigits(parts[4]) || parts[4].size() > 10) {
         return std::nullopt;
@@ -108,7 +147,7 @@ std::optional<OutcomeReport> parseReportText(std::string_view text) {
     std::uint64_t code = 0;
     std::from_chars(parts[4].data(), parts[4].data() + parts[4].size(), code);
     OutcomeReport report{std::string(parts[0]), std::string(parts[1]), std::string(parts[2]), std::string(parts[3]),
-                         static_cast<std::uint32_t>(code)};
+                         static_cast<std::uint32_t>(code), std::string(cause)};
     if (code > UINT32_MAX || !isConsistent(report)) {
         return std::nullopt;
     }

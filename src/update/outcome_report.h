@@ -22,6 +22,10 @@ struct OutcomeReport {
     std::string step;
     // failureCode: the HTTP status, else the Windows error, else 0.
     std::uint32_t code = 0;
+    // The failure's cause as the support log names it (failureKindName);
+    // empty for an installation, and in a report kept by an updater that
+    // sent none.
+    std::string cause;
 
     friend bool operator==(const OutcomeReport&, const OutcomeReport&) = default;
 };
@@ -31,9 +35,15 @@ OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, co
 // A start whose check failed.
 OutcomeReport checkReport(const std::wstring& from, const Failure& failure);
 
-// "<from>/<to>/<outcome>/<step>/<code>": the report path's middle, and the
-// text the office folder keeps of a report that has not been sent.
+// "<from>/<to>/<outcome>/<step>/<code>": the report path's middle.
 std::string reportText(const OutcomeReport& report);
-// The report a kept text holds; none unless every part is one the updater
-// writes, so that nothing else ever goes into a request path.
+// What follows the path: "?cause=<word>" for a failure with a cause, else
+// nothing.
+std::string reportQuery(const OutcomeReport& report);
+// The text and the query: what the office folder keeps of a report that has
+// not been sent, and the support log shows.
+std::string keptReportText(const OutcomeReport& report);
+// The report a kept text holds (with its query, or without one as earlier
+// updaters kept it); none unless every part is one the updater writes, so
+// that nothing else ever goes into a request.
 std::optional<OutcomeReport> parseReportText(std::string_view text);

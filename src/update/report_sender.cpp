@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD kMaxKeptBytes = 256;
 
 bool writeKept(const OutcomeReport& report) {
-    const std::string text = reportText(report);
+    const std::string text = keptReportText(report);
     return writeWholeFile(kPendingReportFile, std::as_bytes(std::span(text)));
 }
 
@@ -40,7 +40,7 @@ void ReportSender::keep(const OutcomeReport& report) {
     AcquireSRWLockExclusive(&lock_);
     kept_ = writeKept(report) ? ++made_ : kept_;
     ReleaseSRWLockExclusive(&lock_);
-    log_.write("report", {{"result", "kept"}, {"report", reportText(report)}});
+    log_.write("report", {{"result", "kept"}, {"report", keptReportText(report)}});
 }
 
 void ReportSender::sendKept() {
@@ -121,10 +121,9 @@ DWORD WINAPI ReportSender::sendQueued(LPVOID self) {
 // Taken when the server answers with a success status; a server without the
 // report location (404) or with a fault keeps it for a later start.
 bool ReportSender::deliver(const OutcomeReport& report) {
-    const std::string text = reportText(report);
     bool delivered = false;
     if (!officeId_.empty()) {
-        const std::wstring path = reportRequestPath(text, officeId_);
+        const std::wstring path = reportRequestPath(reportText(report), officeId_, reportQuery(report));
         RequestLogLine line(log_, path);
         PinnedExchange exchange;
         const Failure failure = sendPinnedRequest(path, route_, FailureStep::Report, exchange);
@@ -132,6 +131,6 @@ bool ReportSender::deliver(const OutcomeReport& report) {
         line.status = failure ? 0 : queryNumericHeader(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
         delivered = line.status >= 200 && line.status < 300;
     }
-    log_.write("report", {{"result", delivered ? "sent" : "kept"}, {"report", text}});
+    log_.write("report", {{"result", delivered ? "sent" : "kept"}, {"report", keptReportText(report)}});
     return delivered;
 }

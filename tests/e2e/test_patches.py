@@ -13,7 +13,7 @@ import pytest
 
 import harness
 import packages
-from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, PACKAGE_URL, events, offer, package_requests,
+from conftest import (NEW_APPLICATION, OLD_APPLICATION, PACKAGE_PATH, events, offer, package_requests,
                       sha256, wait_until)
 
 sys.path.insert(0, str(harness.SOURCE_DIR / "tools" / "release"))
@@ -27,7 +27,8 @@ def build(base, name, files, version, *options):
     for path, data in files.items():
         (base / name / path).parent.mkdir(parents=True, exist_ok=True)
         (base / name / path).write_bytes(data)
-    packages.release_tool(base / name, version, PACKAGE_URL, base / f"{name}-out", *options)
+    packages.release_tool(base / name, version, f"https://updates.example/releases/{version}/nirva.zip",
+                          base / f"{name}-out", *options)
     return base / f"{name}-out" / "nirva.zip"
 
 

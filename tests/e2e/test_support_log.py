@@ -60,18 +60,19 @@ def test_each_ending_is_logged_with_its_cause_and_reported_once(office, served, 
         sent = reported(root)
         table = subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "report",
                                 str(root.parent / "nginx" / "reports.log")], capture_output=True, text=True, check=True)
-    assert sent == [f"1.2.3.4/{VERSION}/{outcome}/{step}/{code}/{office_id(office)}"]
+    installed = outcome == "installed"
+    assert sent == [f"1.2.3.4/{VERSION}/{outcome}/{step}/{code}/{office_id(office)}" + ("" if installed else
+                                                                                        f"?cause={cause}")]
     (ended,) = events(office, "outcome")
     assert (ended["result"], ended["step"], ended["cause"]) == (outcome, step, cause)
     assert [(r["path"], r["status"]) for r in events(office, "request")] == [
         (CHECK_PREFIX + "1.2.3.4", "200"), *[(PACKAGE_PATH, answer) for answer in answers],
         (REPORT_PREFIX + sent[0], "204")]
     assert int(events(office, "download")[0]["network"]) == len(data) * answers.count("200")
-    installed = outcome == "installed"
     rows = [line.split() for line in table.stdout.splitlines()]
     assert [row[:4] for row in rows if row[:1] == [VERSION]] == [[VERSION, "1", str(int(installed)),
                                                                   str(int(not installed))]]
-    assert installed or [step, str(code), "1", "report", "from", "1", "office"] in rows
+    assert installed or [step, cause, str(code), "1", "report", "from", "1", "office"] in rows
 
 
 # The first start's check fails; the next one reaches the server, which
@@ -89,7 +90,7 @@ def test_a_failed_check_is_reported_by_the_next_start_that_reaches_the_server(of
         (root / "manifest.json").write_bytes(manifest("1.2.3.4"))
         office.start_updater()
         assert office.wait_for_exit() == 0
-        assert reported(root) == [f"1.2.3.4/none/checkfailed/check/{code}/{office_id(office)}"]
+        assert reported(root) == [f"1.2.3.4/none/checkfailed/check/{code}/{office_id(office)}?cause={cause}"]
     assert int(code) != 0
     office.wait_for_starts(1)
     sent = events(office, "report")[-1]

@@ -56,7 +56,8 @@ def notes_file(tmp_path):
     return path
 
 
-def build(folder, notes, out, *extra, version=VERSION, url=URL):
+def build(folder, notes, out, *extra, version=VERSION, url=None):
+    url = url or (URL if version == VERSION else URL.replace("4.1.0.12", version))
     return run_tool(folder, "--version", version, "--notes", notes, "--url", url,
                     "--out", out, "--upload-date", UPLOAD_DATE, *extra)
 
@@ -303,6 +304,8 @@ def test_signed_manifest_verifies_with_the_printed_public_key_only(release_folde
         assert len(public_key) == 128
         result = run_tool("--check-manifest", out / "manifest.json", "--public-key", public_key)
         assert result.returncode == returncode, result.stderr
+        assert returncode or f"its signature verifies with the public key {public_key}" in result.stdout
+    assert "signed, but the signature was not checked" in run_tool("--check-manifest", out / "manifest.json").stdout
 
 
 @pytest.mark.parametrize("rollout, signed, change, refusal", [

@@ -59,11 +59,11 @@ SCENARIOS = {
     "a-later-success-counts-as-installed": (
         {"reports.log": [line(30, f"1.0.0.0/2.0.0.0/installed/none/0/{A}")],
          "reports.log.1": [line(20, f"1.0.0.0/2.0.0.0/failed/download/12002/{A}")]},
-        {"2.0.0.0": (1, 1, 0, 0, {("download", 12002): [A]})}),
+        {"2.0.0.0": (1, 1, 0, 0, {("download", None, 12002): [A]})}),
     "a-failure-after-a-success-counts-as-failed": (
         {"reports.log": [line(10, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"),
                          line(40, f"1.0.0.0/2.0.0.0/failed/selfupdate/5/{A}")]},
-        {"2.0.0.0": (1, 0, 1, 0, {("selfupdate", 5): [A]})}),
+        {"2.0.0.0": (1, 0, 1, 0, {("selfupdate", None, 5): [A]})}),
     "offices-count-once-per-release": (
         {"reports.log": [line(1, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
                          line(2, f"1.0.0.0/2.0.0.0/failed/verify/0/{B}"),
@@ -71,12 +71,16 @@ SCENARIOS = {
                          line(4, f"2.0.0.0/2.1.0.0/installed/none/0/{B}"),
                          line(5, f"1.0.0.0/2.1.0.0/rolledback/start/5/{C}?cause=start")],
          "reports.log.2.gz": [line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"), "garbage\n"]},
-        {"2.0.0.0": (3, 1, 2, 0, {("verify", 0): [B, B], ("download", 404): [C]}),
-         "2.1.0.0": (2, 1, 0, 1, {("start", 5): [C]})}),
+        {"2.0.0.0": (3, 1, 2, 0, {("verify", None, 0): [B, B], ("download", None, 404): [C]}),
+         "2.1.0.0": (2, 1, 0, 1, {("start", "start", 5): [C]})}),
     "failed-checks-stand-apart": (
         {"reports.log": [line(5, f"1.0.0.0/none/checkfailed/check/12029/{A}"),
                          line(6, f"1.0.0.0/none/checkfailed/check/12029/{B}")]},
-        {"none": (2, 0, 2, 0, {("check", 12029): [A, B]})}),
+        {"none": (2, 0, 2, 0, {("check", None, 12029): [A, B]})}),
+    "failures-by-cause": (
+        {"reports.log": [line(5, f"1.0.0.0/none/checkfailed/check/0/{A}?cause=signature"),
+                         line(6, f"1.0.0.0/none/checkfailed/check/0/{B}?cause=answer")]},
+        {"none": (2, 0, 2, 0, {("check", "signature", 0): [A], ("check", "answer", 0): [B]})}),
 }
 
 
@@ -117,7 +121,7 @@ def test_command_prints_the_table_and_writes_a_self_contained_page(tmp_path):
     assert html.count("<svg") == 4 and html.count("<polyline") == 2
     assert "<tr><td>1 % from 2026-12-01 08:02</td><td>1</td><td>0</td>" in html
     assert "<tr><td>10 % from 2026-12-01 08:05</td><td>1</td><td>1</td><td>100.0 %</td>" in html
-    assert html.count("offices whose latest report failed") == 2 and "failed attempts, by step and code" in html
+    assert html.count("offices whose latest report failed") == 2 and "failed attempts, by step, cause and code" in html
     assert not any(word in html.lower() for word in ("<script", "src=", "href=", "url(", "@import", "http"))
 
 

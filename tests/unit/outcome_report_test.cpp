@@ -8,7 +8,7 @@ namespace {
 
 constexpr char kOffice[] = "0123456789abcdef0123456789abcdef";
 
-TEST(OutcomeReport, NamesTheStepAndTheCodeTheReportCommandCounts) {
+TEST(OutcomeReport, NamesTheStepTheCodeAndTheCauseTheReportCommandCounts) {
     using enum FailureKind;
     using S = FailureStep;
     const struct {
@@ -16,24 +16,33 @@ TEST(OutcomeReport, NamesTheStepAndTheCodeTheReportCommandCounts) {
         std::wstring to;
         Failure failure;
         const wchar_t* path;
+        const wchar_t* query;
     } cases[] = {
-        {L"1.2.3.4", L"2.0.0.0", {}, L"1.2.3.4/2.0.0.0/installed/none/0"},
-        {L"0.0.0.0", L"4.1.0+12", {S::Download, HttpStatus, 404, 0}, L"0.0.0.0/4.1.0+12/failed/download/404"},
-        {L"1.2.3.4", L"2.0.0.0", {S::Download, Unreachable, 0, 12002}, L"1.2.3.4/2.0.0.0/failed/download/12002"},
-        {L"1.2.3.4", L"2.0.0.0", {S::CheckPackage, WrongRelease, 0, 0}, L"1.2.3.4/2.0.0.0/failed/verify/0"},
-        {L"1.2.3.4", L"2.0.0.0", {S::SelfUpdate, Disk, 0, 5}, L"1.2.3.4/2.0.0.0/failed/selfupdate/5"},
+        {L"1.2.3.4", L"2.0.0.0", {}, L"1.2.3.4/2.0.0.0/installed/none/0", L""},
+        {L"0.0.0.0", L"4.1.0+12", {S::Download, HttpStatus, 404, 0}, L"0.0.0.0/4.1.0+12/failed/download/404",
+         L"?cause=status"},
+        {L"1.2.3.4", L"2.0.0.0", {S::Download, Unreachable, 0, 12002}, L"1.2.3.4/2.0.0.0/failed/download/12002",
+         L"?cause=unreachable"},
+        {L"1.2.3.4", L"2.0.0.0", {S::CheckPackage, WrongRelease, 0, 0}, L"1.2.3.4/2.0.0.0/failed/verify/0",
+         L"?cause=release"},
+        {L"1.2.3.4", L"2.0.0.0", {S::SelfUpdate, Disk, 0, 5}, L"1.2.3.4/2.0.0.0/failed/selfupdate/5", L"?cause=disk"},
         // Versions that would not be a path's part go as their numbers.
-        {L"1.2 beta/../x", L"2.0.0.0/..", {S::Swap, Disk, 0, 32}, L"1.2.0.0/2.0.0.0/failed/swap/32"},
+        {L"1.2 beta/../x", L"2.0.0.0/..", {S::Swap, Disk, 0, 32}, L"1.2.0.0/2.0.0.0/failed/swap/32", L"?cause=disk"},
     };
     for (const auto& c : cases) {
         const OutcomeReport report = attemptReport(c.from, c.to, c.failure);
-        EXPECT_EQ(reportRequestPath(reportText(report), kOffice),
-                  std::wstring(L"/api/marlix/report/NIRVA_ACC/") + c.path + L"/" + L"0123456789abcdef0123456789abcdef");
-        EXPECT_EQ(parseReportText(reportText(report)), report) << reportText(report);
+        EXPECT_EQ(reportRequestPath(reportText(report), kOffice, reportQuery(report)),
+                  std::wstring(L"/api/marlix/report/NIRVA_ACC/") + c.path + L"/" + L"0123456789abcdef0123456789abcdef" +
+                      c.query);
+        EXPECT_EQ(parseReportText(keptReportText(report)), report) << keptReportText(report);
     }
-    const OutcomeReport check = checkReport(L"1.2.3.4", {S::Check, Unreachable, 0, 12029});
-    EXPECT_EQ(reportText(check), "1.2.3.4/none/checkfailed/check/12029");
-    EXPECT_EQ(parseReportText(reportText(check)), check);
+    const OutcomeReport check = checkReport(L"1.2.3.4", {S::Check, Signature, 0, 0});
+    EXPECT_EQ(keptReportText(check), "1.2.3.4/none/checkfailed/check/0?cause=signature");
+    EXPECT_EQ(parseReportText(keptReportText(check)), check);
+    // A report an earlier updater kept, without its cause, still goes.
+    const std::optional<OutcomeReport> older = parseReportText("1.2.3.4/none/checkfailed/check/12029");
+    ASSERT_TRUE(older.has_value());
+    EXPECT_EQ(reportQuery(*older), "");
 }
 
 TEST(OutcomeReport, AKeptTextIsSentOnlyWhenTheUpdaterCouldHaveWrittenIt) {
@@ -42,7 +51,10 @@ TEST(OutcomeReport, AKeptTextIsSentOnlyWhenTheUpdaterCouldHaveWrittenIt) {
                              "1.0.0.0/2.0.0.0/checkfailed/check/404", "1.0.0.0/2.0.0.0/failed/report/0",
                              "1.0.0.0/2.0.0.0/failed/elsewhere/0", "1.0.0.0/2.0.0.0/failed/swap/4294967296",
                              "1.0.0.0/2.0.0.0/failed/swap/-5", "../2.0.0.0/failed/swap/5",
-                             "1.0.0.0/2.0.0.0?x/failed/swap/5", "1.0.0.0/2.0.0.0/failed/swap/5\r\n"}) {
+                             "1.0.0.0/2.0.0.0?x/failed/swap/5", "1.0.0.0/2.0.0.0/failed/swap/5\r\n",
+                             "1.0.0.0/2.0.0.0/failed/swap/5?cause=", "1.0.0.0/2.0.0.0/failed/swap/5?cause=none",
+                             "1.0.0.0/2.0.0.0/failed/swap/5?cause=unknown", "1.0.0.0/2.0.0.0/failed/swap/5?cause=disk&x",
+                             "1.0.0.0/2.0.0.0/failed/swap/5?reason=disk", "1.0.0.0/2.0.0.0/installed/none/0?cause=disk"}) {
         EXPECT_FALSE(parseReportText(text).has_value()) << text;
     }
 }

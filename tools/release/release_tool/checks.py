@@ -27,6 +27,9 @@ JSON_TYPES = ({key: (str, "a string") for key in KEYS} | {"mandatory": (bool, "t
 class Refusal(Exception):
     """Inputs or outputs that would not reach every client intact."""
 
+    # How each problem is introduced to the user.
+    heading = "refused"
+
     def __init__(self, problems: list[str]) -> None:
         super().__init__("\n".join(problems))
         self.problems = problems

@@ -1,23 +1,23 @@
-"""The command line: options, the two commands, messages and exit status."""
+"""The command line: the release command's options, the report and advance commands, messages and exit
+status; the vendor's commands keys, publish and verify are in commands.py."""
 
 import argparse
+import dataclasses
 import datetime
 import sys
 from pathlib import Path
 
-from .checks import (APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text, notes_from_file,
-                     notes_problems, product_version_problems, rollout_problems, updater_problems,
-                     url_problems, version_problems)
+from .checks import APPLICATION_EXE, UPDATER_EXE, Refusal, check_manifest_text
 from . import signing
-from .package import Published, publish, restage
-from .patches import previous_problems
+from .commands import (COMMANDS, RELEASE_DATE_FORMAT, UPLOAD_DATE_FORMAT, date_argument, print_published,
+                       release_inputs, run_command)
+from .package import MANIFEST_NAME, PACKAGE_NAME, publish, restage
+from .patches import FOLDER_SUFFIX
+from .publishing import overwrite_problems, unsigned_problems, url_version_problems
 from .report import read_reports
 from .stages import parse_stages
 from .report_output import html_report, text_report
-from .reader import Manifest
-
-RELEASE_DATE_FORMAT = "%Y-%m-%d"
-UPLOAD_DATE_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
+from .reader import read_manifest
 
 DESCRIPTION = """\
 Builds nirva.zip (the release folder's content at the archive root) and
@@ -118,11 +118,21 @@ With --check-manifest FILE, reads an existing manifest both as JSON and as the
 updater does, and names every field the updater would misread or the rules
 above refuse; with --public-key HEX also its signature.
 
-"nirva_release.py report LOG... [--html FILE]" reads the update server's
-outcome reports instead and prints how each release fares, and "nirva_release.py
-advance --stages DIR --manifest FILE --reports LOG..." widens or halts a staged
-release on the update server; see their --help (a release folder named report
-or advance is given as ./report).
+Refused too, so that no earlier work is lost: a --url whose path names a
+version other than the release's (copied from the last release), an --out
+that would overwrite a package given to --previous, and an unsigned manifest
+over a signed one in --out (unless --unsigned says it is meant).
+
+"nirva_release.py keys DIR --host HOST" makes the vendor's keys and prints
+the updater's build line; "nirva_release.py publish FOLDER --root ROOT ..."
+publishes a release straight into the folder the server serves, with
+patches from the earlier releases there; "nirva_release.py verify --url URL
+--pin HEX" fetches the served release as an office would. "nirva_release.py
+report LOG... [--html FILE]" reads the update server's outcome reports and
+prints how each release fares, and "nirva_release.py advance --stages DIR
+--manifest FILE --reports LOG..." widens or halts a staged release on the
+update server. See each one's --help (a release folder named like a command
+is given as ./keys, ./report, ...).
 
 Exit status: 0 done, 1 refused (nothing new is left in the output folder),
 2 bad usage."""
@@ -145,10 +155,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--stages", metavar="N,N,...",
                         help="offer the release in these stages, ending in 100: manifest.json is the first, "
                              "OUT/stages/ holds each stage and the halt, signed")
-    parser.add_argument("--release-date", type=lambda text: _date(text, RELEASE_DATE_FORMAT),
-                        help="YYYY-MM-DD")
-    parser.add_argument("--upload-date", type=lambda text: _date(text, UPLOAD_DATE_FORMAT),
-                        help="YYYY-MM-DDTHH:MM:SSZ, UTC")
+    parser.add_argument("--release-date", type=date_argument(RELEASE_DATE_FORMAT), help="YYYY-MM-DD")
+    parser.add_argument("--upload-date", type=date_argument(UPLOAD_DATE_FORMAT), help="YYYY-MM-DDTHH:MM:SSZ, UTC")
     parser.add_argument("--updater", type=Path, metavar="FILE",
                         help=f"a newer {UPDATER_EXE} to put at the package root")
     parser.add_argument("--previous", type=Path, metavar="OLD.zip", action="append", default=[],
@@ -156,6 +164,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                              "(repeatable)")
     parser.add_argument("--signing-key", type=Path, metavar="KEY",
                         help="ECDSA P-256 private key (PEM) that signs the manifest")
+    parser.add_argument("--unsigned", action="store_true",
+                        help="write an unsigned manifest over a signed one in --out, on purpose")
     parser.add_argument("--check-manifest", type=Path, metavar="FILE",
                         help="check an existing manifest instead of building a release")
     parser.add_argument("--check-package", type=Path, metavar="FILE",
@@ -181,6 +191,8 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
             parser.error("--restage changes only the rollout and the signature: not with " + ", ".join(others))
         if arguments.rollout is None:
             parser.error("--restage needs --rollout")
+    if arguments.unsigned and arguments.signing_key is not None:
+        parser.error("--unsigned and --signing-key exclude each other")
     if (arguments.check_manifest is None and arguments.print_public_key is None and arguments.restage is None
             and arguments.check_package is None):
         missing = [name for name in ("folder", "version", "notes", "url", "out")
@@ -335,14 +347,6 @@ def advance_command(arguments: argparse.Namespace) -> None:
     sys.stdout.write(advance.describe(outcome, now))
 
 
-def _date(text: str, pattern: str) -> str:
-    try:
-        datetime.datetime.strptime(text, pattern)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} does not match {pattern}")
-    return text
-
-
 def check_manifest_command(path: Path, public_key: str | None) -> None:
     try:
         text = path.read_bytes().decode("utf-8")
@@ -353,70 +357,38 @@ def check_manifest_command(path: Path, public_key: str | None) -> None:
     problems = check_manifest_text(text, public_key)
     if problems:
         raise Refusal(problems)
-    print(f"{path}: every field reads back exactly")
+    if public_key is not None:
+        signature = f"its signature verifies with the public key {public_key}"
+    elif read_manifest(text).signature:
+        signature = "it is signed, but the signature was not checked (give --public-key HEX)"
+    else:
+        signature = "it is not signed"
+    print(f"{path}: every field reads back exactly; {signature}")
 
 
 def release_command(arguments: argparse.Namespace) -> None:
-    folder = arguments.folder
-    if not folder.is_dir():
-        raise Refusal([f"folder: {folder} is not a folder"])
-    exe = folder / APPLICATION_EXE
-    problems = []
-    if not exe.is_file():
-        problems.append(f"folder: {folder} has no {APPLICATION_EXE} at its root")
     out_dir = arguments.out.resolve()
-    if out_dir.is_relative_to(folder.resolve()):
+    manifest, problems = release_inputs(arguments, arguments.url, arguments.previous)
+    if arguments.folder.is_dir() and out_dir.is_relative_to(arguments.folder.resolve()):
         problems.append(f"out: {arguments.out} lies inside the release folder")
-    version_refusals = version_problems(arguments.version)
-    problems += version_refusals + url_problems(arguments.url) + rollout_problems(arguments.rollout)
+    problems += url_version_problems(arguments.url, arguments.version)
+    written = [out_dir / name for name in (PACKAGE_NAME, MANIFEST_NAME)]
+    patch_folder = out_dir / (PACKAGE_NAME + FOLDER_SUFFIX)
+    problems += overwrite_problems(arguments.previous, written + [path.with_name(path.name + ".part") for path in written],
+                                   [patch_folder, patch_folder.with_name(patch_folder.name + ".part")])
+    problems += unsigned_problems(out_dir / MANIFEST_NAME, arguments.signing_key, arguments.unsigned)
     stages = None
     if arguments.stages is not None:
         try:
             stages = parse_stages(arguments.stages)
         except Refusal as refusal:
             problems += refusal.problems
-    try:
-        notes = notes_from_file(arguments.notes)
-        problems += notes_problems(notes)
-    except Refusal as refusal:
-        problems += refusal.problems
-    if exe.is_file() and not version_refusals:
-        problems += product_version_problems(exe, arguments.version)
-    if arguments.updater is not None:
-        problems += updater_problems(arguments.updater)
-    if arguments.previous:
-        problems += previous_problems(arguments.previous)
-    if arguments.signing_key is not None:
-        try:
-            signing.public_key_hex(arguments.signing_key)
-        except signing.SigningError as error:
-            problems.append(f"signing key: {error}")
     if problems:
         raise Refusal(problems)
-    upload_date = arguments.upload_date or datetime.datetime.now(datetime.timezone.utc).strftime(UPLOAD_DATE_FORMAT)
-    manifest = Manifest(version=arguments.version, url=arguments.url, sha256="", notes=notes,
-                        release_date=arguments.release_date or upload_date[:10], upload_date=upload_date,
-                        mandatory=arguments.mandatory, rollout=str(stages[0]) if stages else arguments.rollout)
-    print_published(publish(folder, manifest, out_dir, arguments.updater, arguments.signing_key, arguments.previous,
-                            stages))
-
-
-def print_published(published: Published) -> None:
-    manifest, package = published.manifest, published.package
-    print(f"{package} ({package.stat().st_size} bytes, sha256 {manifest.sha256})")
-    if published.patch_results is not None:
-        kept = len(published.patch_results.kept)
-        print(f"{published.patch_folder} ({kept} patch{'' if kept == 1 else 'es'})")
-        print("".join(f"  patch {note}\n" for note in published.patch_results.kept)
-              + "".join(f"  no patch: {note}\n" for note in published.patch_results.skipped), end="")
-    print(f"{published.manifest_path} (version {manifest.version}, "
-          f"{'mandatory' if manifest.mandatory else 'optional'}, "
-          f"offered to {'every office' if manifest.rollout is None else manifest.rollout + ' % of offices'}, "
-          f"uploaded {manifest.upload_date}"
-          f"{', signed' if manifest.signature else ''})")
-    if published.stage_folder is not None:
-        print(f"{published.stage_folder} (" + ", ".join(sorted((path.name for path in published.stage_folder.iterdir()),
-                                                               key=lambda name: (len(name), name))) + ")")
+    if stages:
+        manifest = dataclasses.replace(manifest, rollout=str(stages[0]))
+    print_published(publish(arguments.folder, manifest, out_dir, arguments.updater, arguments.signing_key,
+                            arguments.previous, stages))
 
 
 def report_command(arguments: argparse.Namespace) -> None:
@@ -442,6 +414,9 @@ def report_command(arguments: argparse.Namespace) -> None:
 def run(argv: list[str]) -> None:
     if argv[:1] == [REPORT_COMMAND]:
         report_command(parse_report_arguments(argv[1:]))
+        return
+    if argv[:1] and argv[0] in COMMANDS:
+        run_command(argv)
         return
     if argv[:1] == [ADVANCE_COMMAND]:
         advance_command(parse_advance_arguments(argv[1:]))
@@ -476,6 +451,6 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     except Refusal as refusal:
         for problem in refusal.problems:
-            print(f"refused: {problem}", file=sys.stderr)
+            print(f"{refusal.heading}: {problem}", file=sys.stderr)
         return 1
     return 0

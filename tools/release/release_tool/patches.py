@@ -185,12 +185,12 @@ def _patch_entry(old: bytes, new: bytes, name: str, info: zipfile.ZipInfo, packa
     except PatchError as error:
         return None, f"{name}: {error}"
     if len(patch) >= info.compress_size * KEEP_BELOW_FRACTION:
-        return None, f"{name}: {len(patch)} bytes, not under half of the entry's {info.compress_size}"
+        return None, f"{name}: {len(patch)} bytes, not under half of the entry's {info.compress_size} bytes"
     if PACKAGE_DEFLATE.deflate(new) != raw_entry(package, info):
         # Every patch would then fail the updater's size check: a build fault, not a lost saving.
         raise Refusal([f"previous: {info.filename} in the new package is not what deflating it with the "
                        "package's settings gives; the updater could not rebuild it from a patch"])
-    return patch, f"{name}: {len(patch)} bytes for {info.compress_size}"
+    return patch, f"{name}: {len(patch)} bytes for the entry's {info.compress_size} bytes"
 
 
 def _changed_entries(old_archive: zipfile.ZipFile, new_entries: dict[str, zipfile.ZipInfo]):

@@ -6,6 +6,10 @@ line of its own log (deploy/nginx: the time, the client's address, the method,
 the path; lines of older servers have no address):
 
     2026-12-01T08:30:00+00:00 203.0.113.7 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
+
+A failure's report ends in ?cause=<word>, the cause as the office's support
+log names it (signature, pin, status, disk, ...); reports of earlier
+updaters have none.
 """
 
 import datetime
@@ -31,8 +35,9 @@ OFFICE_ID = re.compile(r"[0-9a-f]{32}")
 CODE = re.compile(r"[0-9]{1,10}")
 # What nginx's $remote_addr writes: an IPv4 or IPv6 address.
 ADDRESS = re.compile(r"[0-9A-Fa-f:.]{2,45}")
-# A query after the office id (?cause=<word>, from newer updaters) is allowed and not counted.
+# A query after the office id is allowed; its cause=<word>, a failure's cause, is counted.
 QUERY = re.compile(r"\?[!-~]*")
+CAUSE = re.compile(r"cause=([a-z]{1,32})")
 MAX_CODE = 2**32 - 1
 
 
@@ -47,6 +52,8 @@ class Report:
     office: str
     # The client's address, where the log line has it.
     address: str | None = None
+    # The failure's cause; None in a report that names none.
+    cause: str | None = None
 
 
 def _consistent(to_version: str, outcome: str, step: str) -> bool:
@@ -77,7 +84,9 @@ def parse_line(line: str) -> Report | None:
             and step in STEPS and CODE.fullmatch(code) and int(code) <= MAX_CODE and OFFICE_ID.fullmatch(office)
             and time.tzinfo is not None and _consistent(to_version, outcome, step)):
         return None
-    return Report(time, from_version, to_version, outcome, step, int(code), office, address)
+    causes = [found[1] for found in map(CAUSE.fullmatch, query.split("&")) if found]
+    return Report(time, from_version, to_version, outcome, step, int(code), office, address,
+                  causes[0] if causes and outcome != INSTALLED else None)
 
 
 def log_files(paths: Iterable[Path]) -> list[Path]:
@@ -109,12 +118,12 @@ def log_lines(file: Path, damaged: list[str]) -> Iterator[str]:
 @dataclass
 class ReleaseOutcome:
     """One release (or the failed checks): offices by their latest report,
-    and the failure reports by step and code with the offices that sent them."""
+    and the failure reports by step, cause and code with the offices that sent them."""
     release: str
     offices: dict[str, str] = field(default_factory=dict)
     # When each office's latest report came.
     times: dict[str, datetime.datetime] = field(default_factory=dict)
-    failures: dict[tuple[str, int], list[str]] = field(default_factory=lambda: defaultdict(list))
+    failures: dict[tuple[str, str | None, int], list[str]] = field(default_factory=lambda: defaultdict(list))
 
     @property
     def tried(self) -> int:
@@ -148,7 +157,7 @@ def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
         outcome.offices[report.office] = report.outcome
         outcome.times[report.office] = report.time
         if report.outcome != INSTALLED:
-            outcome.failures[(report.step, report.code)].append(report.office)
+            outcome.failures[(report.step, report.cause, report.code)].append(report.office)
     return sorted(releases.values(), key=lambda outcome: (outcome.release == NO_RELEASE,
                                                           parse_version(outcome.release), outcome.release))
 

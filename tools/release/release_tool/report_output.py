@@ -14,7 +14,7 @@ COLOURS = {"tried": "#5b7db1", "installed": "#3c9a5f", "failed": "#c0504d", "rol
 # installed counts as installed, while its failed attempts stay listed.
 LATEST_FAILED = "offices whose latest report failed"
 LATEST_ROLLED_BACK = "offices whose latest report rolled back"
-ATTEMPTS = "failed attempts, by step and code (offices)"
+ATTEMPTS = "failed attempts, by step, cause and code (offices)"
 TIME_CHART_WIDTH, TIME_CHART_HEIGHT, TIME_MARGIN = 640, 180, 40
 
 
@@ -27,8 +27,10 @@ def _title(outcome: ReleaseOutcome) -> str:
 
 
 def failure_rows(outcome: ReleaseOutcome) -> list[tuple[str, int, int]]:
-    """(step and code, reports, distinct offices), most offices first."""
-    rows = [(f"{step} {code}", len(offices), len(set(offices))) for (step, code), offices in outcome.failures.items()]
+    """(step, cause and code, reports, distinct offices), most offices first; a report that names no cause
+    shows none."""
+    rows = [(" ".join(filter(None, (step, cause, str(code)))), len(offices), len(set(offices)))
+            for (step, cause, code), offices in outcome.failures.items()]
     return sorted(rows, key=lambda row: (-row[2], -row[1], row[0]))
 
 
@@ -54,8 +56,8 @@ def text_report(log: ReportLog) -> str:
         title = _title(outcome)
         if outcome.release == NO_RELEASE:
             title += f": {_plural(outcome.tried, 'office')}"
-        lines += ["", f"{title}, failed attempts by step and code:"]
-        lines += [f"  {label:<22}{_plural(reports, 'report')} from {_plural(offices, 'office')}"
+        lines += ["", f"{title}, failed attempts by step, cause and code:"]
+        lines += [f"  {label:<29} {_plural(reports, 'report')} from {_plural(offices, 'office')}"
                   for label, reports, offices in rows]
     return "\n".join(lines) + "\n"
 
@@ -187,5 +189,5 @@ def html_report(log: ReportLog, journal: list[dict[str, str]] | None = None) -> 
             "<table><tr><th>release</th><th>offices tried</th><th>installed</th><th>failed</th>"
             "<th>rolled back</th><th>failure share</th></tr>"
             f"{summary}</table><p>An office counts once per release, by its latest report: one that failed and "
-            "later installed counts as installed, and its failed attempts are listed by step and code.</p>"
+            "later installed counts as installed, and its failed attempts are listed by step, cause and code.</p>"
             f"{sections}</body></html>\n")
