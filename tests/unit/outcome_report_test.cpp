@@ -31,6 +31,11 @@ TEST(OutcomeReport, NamesTheStepAndTheCodeTheReportCommandCounts) {
                   std::wstring(L"/api/marlix/report/NIRVA_ACC/") + c.path + L"/" + L"0123456789abcdef0123456789abcdef");
         EXPECT_EQ(parseReportText(reportText(report)), report) << reportText(report);
     }
+    const OutcomeReport back = startReport(L"1.2.3.4", L"2.0.0.0", {S::Start, NoWindow, 0, 0xC0000005}, true);
+    EXPECT_EQ(reportText(back), "1.2.3.4/2.0.0.0/rolledback/start/3221225477");
+    EXPECT_EQ(parseReportText(reportText(back)), back);
+    EXPECT_EQ(reportText(startReport(L"0.0.0.0", L"2.0.0.0", {S::Start, NoWindow, 0, 0}, false)),
+              "0.0.0.0/2.0.0.0/failed/start/0");
     const OutcomeReport check = checkReport(L"1.2.3.4", {S::Check, Unreachable, 0, 12029});
     EXPECT_EQ(reportText(check), "1.2.3.4/none/checkfailed/check/12029");
     EXPECT_EQ(parseReportText(reportText(check)), check);
@@ -42,6 +47,7 @@ TEST(OutcomeReport, AKeptTextIsSentOnlyWhenTheUpdaterCouldHaveWrittenIt) {
                              "1.0.0.0/2.0.0.0/checkfailed/check/404", "1.0.0.0/2.0.0.0/failed/report/0",
                              "1.0.0.0/2.0.0.0/failed/elsewhere/0", "1.0.0.0/2.0.0.0/failed/swap/4294967296",
                              "1.0.0.0/2.0.0.0/failed/swap/-5", "../2.0.0.0/failed/swap/5",
+                             "1.0.0.0/2.0.0.0/rolledback/swap/5", "1.0.0.0/2.0.0.0/rolledback/none/0",
                              "1.0.0.0/2.0.0.0?x/failed/swap/5", "1.0.0.0/2.0.0.0/failed/swap/5\r\n"}) {
         EXPECT_FALSE(parseReportText(text).has_value()) << text;
     }

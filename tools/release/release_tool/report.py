@@ -20,8 +20,11 @@ from .reader import parse_version
 
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
 INSTALLED, FAILED, CHECK_FAILED = "installed", "failed", "checkfailed"
+# A release that ended at its first start before it showed a window, and that
+# the office took back: the previous release runs again.
+ROLLED_BACK = "rolledback"
 # The updater's names for the steps of a run (src/common/failure.cpp).
-STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate")
+STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate", "start")
 # The to-version of a start whose check failed: no release was offered.
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
@@ -42,10 +45,12 @@ class Report:
 
 def _consistent(to_version: str, outcome: str, step: str) -> bool:
     """A check failure names no release and an update attempt does; an
-    installation failed at no step and a failure at one."""
+    installation failed at no step and a failure at one; only a first start
+    is rolled back."""
     if (outcome == CHECK_FAILED) != (to_version == NO_RELEASE):
         return False
-    return outcome in (INSTALLED, FAILED, CHECK_FAILED) and (outcome == INSTALLED) == (step == "none")
+    return (outcome in (INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK) and (outcome == INSTALLED) == (step == "none")
+            and (outcome != ROLLED_BACK or step == "start"))
 
 
 def parse_line(line: str) -> Report | None:
