@@ -319,6 +319,22 @@ def watch_until_exit(office):
     return seen
 
 
+# The releases of the update tests, file by file: the one an office holds
+# (1.2.3.4 with a ledger of its own) and the package's.
+OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), DATA_NAME: b"the old release's ledger"}
+NEW_RELEASE = {"nirva_acc.exe": NEW_APPLICATION.read_bytes(), DATA_NAME: DATA}
+
+
+def files(folder):
+    return {path.relative_to(folder).as_posix(): path.read_bytes() for path in folder.rglob("*") if path.is_file()}
+
+
+def install_old_release(office):
+    office.install_application("1234")
+    (office.folder / "NIRVA" / DATA_NAME).parent.mkdir()
+    (office.folder / "NIRVA" / DATA_NAME).write_bytes(OLD_RELEASE[DATA_NAME])
+
+
 def assert_installed(office):
     folder = office.folder
     assert office.wait_for_exit() == 0

@@ -31,9 +31,7 @@ TEST(FirstStart, FailsOnlyWhenEveryProcessEndedWithoutAWindow) {
         {{kAccessViolation, false, false, kBound + 5}, Failed},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(judgeFirstStart(c.look, kBound), c.verdict)
-            << c.look.applicationExit.value_or(~0u) << " " << c.look.running << " " << c.look.windowShown << " "
-            << c.look.elapsedMs;
+        EXPECT_EQ(judgeFirstStart(c.look, kBound), c.verdict) << c.look.running << c.look.windowShown << c.look.elapsedMs;
     }
 }
 
@@ -41,19 +39,15 @@ TEST(FirstStart, FailsOnlyWhenEveryProcessEndedWithoutAWindow) {
 // an offer is refused only for the same numbers.
 TEST(RefusedRelease, IsReadBackOnlyAsFourDottedNumbers) {
     for (const wchar_t* version : {L"2.0.0.0", L"4.1.0+12", L"2147483647.0.1.9"}) {
-        const std::optional<VersionNumber> read = refusedReleaseFromText(refusedReleaseText(version));
-        ASSERT_TRUE(read) << refusedReleaseText(version);
-        EXPECT_TRUE(isRefusedRelease(version, read));
+        EXPECT_TRUE(isRefusedRelease(version, refusedReleaseFromText(refusedReleaseText(version)))) << version;
     }
     EXPECT_EQ(refusedReleaseText(L"4.1.0+12"), "4.1.0.12");
-    for (const char* damaged : {"", "2.0.0", "2.0.0.0.0", "2.0.0.0\r\n", "2..0.0", "2.0.0.x", "-2.0.0.0",
-                                "+2.0.0.0", "2.0.0.2147483648"}) {
+    for (const char* damaged : {"", "2.0.0", "2.0.0.0.0", "2.0.0.0\r\n", "2..0.0", "2.0.0.x", "-2.0.0.0", "+2.0.0.0",
+                                "2.0.0.2147483648"}) {
         EXPECT_FALSE(refusedReleaseFromText(damaged)) << damaged;
     }
-    const std::optional<VersionNumber> refused = refusedReleaseFromText("2.0.0.0");
-    EXPECT_TRUE(isRefusedRelease(L"2.0", refused));
-    EXPECT_FALSE(isRefusedRelease(L"2.0.0.1", refused));
-    EXPECT_FALSE(isRefusedRelease(L"2.0.0.0", std::nullopt));
+    EXPECT_TRUE(isRefusedRelease(L"2.0", refusedReleaseFromText("2.0.0.0")));
+    EXPECT_FALSE(isRefusedRelease(L"2.0.0.1", refusedReleaseFromText("2.0.0.0")));
 }
 
 }  // namespace
