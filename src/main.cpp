@@ -1,5 +1,6 @@
 #include "app/installed_version.h"
 #include "app/office_id.h"
+#include "app/refused_release.h"
 #include "app/version.h"
 #include "common/file_system.h"
 #include "common/layout.h"
@@ -8,10 +9,12 @@
 #include "common/texts.h"
 #include "install/installation.h"
 #include "install/self_update.h"
+#include "install/take_back.h"
 #include "net/route_decision.h"
 #include "ui/main_window.h"
 #include "ui/run_end.h"
 #include "ui/single_copy.h"
+#include "update/first_start.h"
 #include "update/outcome_report.h"
 #include "update/report_sender.h"
 #include "update/update_check.h"
@@ -19,6 +22,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 // The C++ runtime's default handler for a fatal error writes the exception's
@@ -32,24 +36,34 @@ void __verbose_terminate_handler() {
 
 namespace {
 
+// What the start found to repair before it looked at the installed release.
+struct Repair {
+    // An installation cut short, or a folder without its program.
+    bool recovered = false;
+    // A take-back of a release that failed at its first start, cut short.
+    bool tookBack = false;
+};
+
 // Unreadable: the application is there but its version cannot be read, and
 // the server is asked as for an absent one.
-void logStart(SupportLog& log, const std::wstring& asked, bool unreadable, bool recovered) {
+void logStart(SupportLog& log, const std::wstring& asked, bool unreadable, const Repair& repair) {
     log.write("start", {{"updater", NIRVA_UPDATER_VERSION_TEXT},
                         {"installed", unreadable ? std::wstring(L"unreadable") : asked},
                         {"folder", log.impersonal(fullPath(L"."))},
                         {"command", log.impersonal(GetCommandLineW())}});
-    if (recovered) {
+    if (repair.tookBack) {
+        log.write("recovered", {{"from", kBackupDirectory}, {"takeback", "finished"}});
+    } else if (repair.recovered) {
         log.write("recovered", {{"from", kBackupDirectory}});
     }
 }
 
 // The version the server is asked with. An installed application whose
 // version cannot be read is reported first, and then counts as absent.
-std::wstring installedVersionToAsk(SupportLog& log, bool recovered) {
+std::wstring installedVersionToAsk(SupportLog& log, const Repair& repair) {
     InstalledVersion installed = readInstalledVersion();
     std::wstring asked = normalizedInstalledVersion(std::move(installed.text));
-    logStart(log, asked, installed.unreadable, recovered);
+    logStart(log, asked, installed.unreadable, repair);
     if (installed.unreadable) {
         MessageBoxW(nullptr, kVersionReadFailureText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
@@ -76,13 +90,14 @@ NetworkRoute routeForRun(SupportLog& log) {
 
 // The decision, and for a newer release offered in stages the rollout and
 // the office's bucket, which tell a support person why it was not offered.
-void logDecision(SupportLog& log, const Offer& offer) {
+void logDecision(SupportLog& log, const Offer& offer, bool refused) {
     const char* decision = !offer.newer                           ? "nothingnewer"
+                           : refused                              ? "refused"
                            : offer.place == RolloutPlace::Outside ? "outside"
                            : offer.place == RolloutPlace::Unplaced ? "unplaced"
                            : offer.manifest.mandatory             ? "mandatory"
                                                                   : "offered";
-    if (!offer.newer || !offer.manifest.rollout) {
+    if (!offer.newer || refused || !offer.manifest.rollout) {
         log.write("decision", {{"result", decision}, {"version", offer.manifest.version}});
     } else {
         log.write("decision", {{"result", decision},
@@ -124,8 +139,9 @@ int offerUpdate(HINSTANCE instance, const WindowStart& start, int showCommand) {
 }
 
 // What the check's answer decides, up to the exit code.
-int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstring& asked, int showCommand,
-                 SupportLog& log, ReportSender& reports) {
+int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstring& asked,
+                 const std::optional<VersionNumber>& refusedRelease, int showCommand, SupportLog& log,
+                 ReportSender& reports) {
     if (!check.offer) {
         // Through a proxy, another key is most often the proxy's own: one that
         // inspects TLS. The support person is told where to look.
@@ -137,14 +153,21 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
         return endAfterServerFailure();
     }
     const Offer& offer = *check.offer;
-    logDecision(log, offer);
-    // An office outside the release's rollout, mandatory or not, is not offered it.
-    if (!offer.newer || offer.place != RolloutPlace::Inside) {
+    // A release that this office took back, mandatory or not, is not offered
+    // again; nor is one whose rollout does not reach the office.
+    const bool refused = offer.newer && isRefusedRelease(offer.manifest.version, refusedRelease);
+    logDecision(log, offer, refused);
+    if (!offer.newer || refused || offer.place != RolloutPlace::Inside) {
         const int code = endWithNothingNewer();
         reports.sendKept();
         return code;
     }
-    return offerUpdate(instance, {offer, check.route, log, reports}, showCommand);
+    std::optional<InstalledRelease> installed;
+    const int code = offerUpdate(instance, {offer, check.route, log, reports, installed}, showCommand);
+    if (installed) {
+        startInstalledRelease(*installed, log, reports);
+    }
+    return code;
 }
 
 // Reports still on their way get their bounded time after the run's end.
@@ -174,9 +197,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return endWhileUpdatedElsewhere();
     }
     SupportLog log;
-    const bool recovered = recoverInterruptedInstallation();
+    // Read once: the repair and the decision both go by it.
+    const std::optional<VersionNumber> refusedRelease = readRefusedRelease();
+    Repair repair;
+    repair.recovered = recoverInterruptedInstallation();
+    repair.tookBack = finishInterruptedTakeBack(refusedRelease);
     removeReplacedUpdater();
-    const std::wstring asked = installedVersionToAsk(log, recovered);
+    const std::wstring asked = installedVersionToAsk(log, repair);
     // Before the check: an earlier run may have installed a release whose
     // newer updater it could not put in place, and that updater may be the
     // only one that the server still answers (its key was rotated).
@@ -189,5 +216,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         log.write("route", {{"route", describeRoute(check.route)}});
     }
     ReportSender reports(log, std::move(officeId), check.route);
-    endRun(runFromCheck(instance, check, asked, showCommand, log, reports), log, reports);
+    endRun(runFromCheck(instance, check, asked, refusedRelease, showCommand, log, reports), log, reports);
 }

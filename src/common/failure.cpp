@@ -18,6 +18,7 @@ const char* failureStepName(FailureStep step) {
         case FailureStep::CheckPackage: return "verify";
         case FailureStep::Swap: return "swap";
         case FailureStep::SelfUpdate: return "selfupdate";
+        case FailureStep::Start: return "start";
         case FailureStep::Report: return "report";
     }
     return "unknown";
@@ -40,6 +41,7 @@ const char* failureKindName(FailureKind kind) {
         case FailureKind::System: return "system";
         case FailureKind::BadPackage: return "package";
         case FailureKind::WrongRelease: return "release";
+        case FailureKind::NoWindow: return "nowindow";
     }
     return "unknown";
 }

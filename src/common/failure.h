@@ -19,6 +19,7 @@ enum class FailureStep : std::uint8_t {
     CheckPackage,     // the unpacked program and its version, the flush
     Swap,             // putting the staging folder in the application's place
     SelfUpdate,       // replacing the updater with the release's
+    Start,            // the new release's first start, which must show a window
     // Not a step of an update: sending an outcome report, which is never
     // itself reported and never changes how a run ends.
     Report,
@@ -44,6 +45,8 @@ enum class FailureKind : std::uint8_t {
     System,          // another Windows call failed
     BadPackage,      // the archive is refused: its names, methods or sizes
     WrongRelease,    // the package's program is missing or of another release
+    NoWindow,        // the new release ended before it showed a window; the
+                     // Windows error, when it could not be started at all
 };
 
 struct Failure {
@@ -51,7 +54,8 @@ struct Failure {
     FailureKind kind = FailureKind::None;
     // The status of the answer that failed the step, when one did.
     std::uint32_t httpStatus = 0;
-    // The Windows or WinHTTP error number, when a call reported one.
+    // The Windows or WinHTTP error number, when a call reported one; for a
+    // release that ended before its window, its exit code.
     std::uint32_t systemError = 0;
 
     explicit operator bool() const { return step != FailureStep::None; }

@@ -39,3 +39,6 @@ inline constexpr wchar_t kSupportLogFile[] = L"nirva_updater.log";
 inline constexpr wchar_t kPreviousSupportLogFile[] = L"nirva_updater.log.1";
 inline constexpr wchar_t kOfficeIdFile[] = L"nirva_updater.id";
 inline constexpr wchar_t kPendingReportFile[] = L"nirva_updater.report";
+// The latest release whose first start failed and which was taken back: an
+// offer of it is not installed again. A support person may delete it.
+inline constexpr wchar_t kRefusedReleaseFile[] = L"nirva_updater.refused";

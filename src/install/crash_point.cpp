@@ -10,8 +10,8 @@
 namespace {
 
 // In the order of CrashStep.
-constexpr const wchar_t* kStepNames[] = {L"stopped", L"cleaned", L"moved-aside", L"extracting", L"extracted",
-                                         L"swapped"};
+constexpr const wchar_t* kStepNames[] = {L"stopped",   L"cleaned", L"moved-aside", L"extracting",
+                                         L"extracted", L"swapped", L"refused",     L"taken-aside"};
 constexpr UINT kCrashExitCode = 3;
 
 }  // namespace
@@ -22,6 +22,12 @@ void crashPointReached(CrashStep step) {
     if (length > 0 && length < std::size(wanted) && lstrcmpW(wanted, kStepNames[static_cast<int>(step)]) == 0) {
         TerminateProcess(GetCurrentProcess(), kCrashExitCode);
     }
+}
+
+std::uint64_t firstStartBoundMs(std::uint64_t bound) {
+    wchar_t text[16];
+    const DWORD length = GetEnvironmentVariableW(L"NIRVA_FIRST_START_MS", text, std::size(text));
+    return length > 0 && length < std::size(text) ? std::wcstoull(text, nullptr, 10) : bound;
 }
 
 void pauseUnpackingForTests() {

@@ -23,12 +23,15 @@ constexpr WORD kProgramIconId = 1;
 // is created, freed when it is gone. Used only on the user-interface thread,
 // so it needs no lock.
 struct MainWindow {
-    MainWindow(const UpdateJob& updateJob, ReportSender& sender, const std::wstring& asked, bool isMandatory)
-        : job(updateJob), reports(sender), installedVersion(asked), mandatory(isMandatory) {}
+    MainWindow(const UpdateJob& updateJob, ReportSender& sender, std::optional<InstalledRelease>& release,
+               const std::wstring& asked, bool isMandatory)
+        : job(updateJob), reports(sender), installed(release), installedVersion(asked), mandatory(isMandatory) {}
 
     // What the worker needs of the offer; its window is this one.
     UpdateJob job;
     ReportSender& reports;
+    // Set once the release is in place; wWinMain starts it after the window.
+    std::optional<InstalledRelease>& installed;
     // The version the offer was made to, which a report names.
     std::wstring installedVersion;
     bool mandatory = false;
@@ -201,7 +204,7 @@ void onNonClientCreate(HWND window, LPARAM lParam) {
     auto state = std::make_unique<MainWindow>(
         UpdateJob{window, offer.manifest.url, offer.manifest.version, offer.digest, offer.size, offer.refusal,
                   start.log, start.route, std::make_shared<InstallationGate>()},
-        start.reports, offer.installedVersion, offer.manifest.mandatory);
+        start.reports, start.installed, offer.installedVersion, offer.manifest.mandatory);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 }
 
@@ -298,22 +301,38 @@ bool laterRoutineRunning(const MainWindow& state) {
     return state.laterPressed && !state.applicationStopped;
 }
 
-// An installed release starts at once. A failed installation shows its box,
-// then says the same on the status line, which would otherwise keep saying
-// "installing", then starts the old application it put back. After the later
-// button, either start is the end of the run, once its routine has stopped
-// the application. The report goes last, in the background: the user never
-// waits for it.
+// The run ends with the application: an installed release is started and
+// watched once the window is gone; otherwise it starts now.
+void endWithApplicationOrRelease(HWND window, const MainWindow& state) {
+    if (state.installed) {
+        DestroyWindow(window);
+    } else {
+        endWithApplication(window);
+    }
+}
+
+// An installed release ends the run at once; it is started, and its outcome
+// logged and reported, once its first start has been watched. A failed
+// installation shows its box, then says the same on the status line, which
+// would otherwise keep saying "installing", then starts the old application
+// it put back. After the later button, either start is the end of the run,
+// once its routine has stopped the application. The report goes last, in the
+// background: the user never waits for it.
 void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     const std::unique_ptr<UpdateOutcome> outcome(reinterpret_cast<UpdateOutcome*>(lParam));
+    if (outcome->installed) {
+        state.installed = InstalledRelease{state.installedVersion, state.job.version, outcome->failure};
+        // The later routine, still stopping the application, would stop the
+        // release started now: until it has, the window stays as it is,
+        // installing, which it may not be closed in.
+        if (!laterRoutineRunning(state)) {
+            DestroyWindow(window);
+        }
+        return;
+    }
     ReportSender& reports = state.reports;
     const OutcomeReport report = attemptReport(state.installedVersion, state.job.version, outcome->failure);
     logOutcome(state.job.log, report.outcome, state.job.version, outcome->failure);
-    if (outcome->installed && !laterRoutineRunning(state)) {
-        endWithApplication(window);
-        reports.send(report);
-        return;
-    }
     if (outcome->boxText != nullptr) {
         state.showingBox = true;
         MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
@@ -342,8 +361,8 @@ void onApplicationStopped(HWND window, MainWindow& state) {
     if (state.showingBox) {
         return;
     }
-    if (state.phase == UpdatePhase::Ended || state.job.gate->endRun()) {
-        endWithApplication(window);
+    if (state.installed || state.phase == UpdatePhase::Ended || state.job.gate->endRun()) {
+        endWithApplicationOrRelease(window, state);
     }
 }
 

@@ -1,20 +1,27 @@
 #pragma once
 
 #include "common/support_log.h"
+#include "update/first_start.h"
 #include "update/offer.h"
 #include "update/report_sender.h"
 
 #include <windows.h>
 
+#include <optional>
+
 inline constexpr wchar_t kWindowClassName[] = L"NIRVAUpdater";
 
 // What the window is made for: the offer, which it copies what it needs of,
 // the run's route, and the run's log and report sender, which outlive it.
+// A run that installed the release ends with the window gone and the release
+// in `installed`: its first start is made and watched after the window,
+// which must not be there to be brought to the front meanwhile.
 struct WindowStart {
     const Offer& offer;
     const NetworkRoute& route;
     SupportLog& log;
     ReportSender& reports;
+    std::optional<InstalledRelease>& installed;
 };
 
 void registerMainWindowClass(HINSTANCE instance);

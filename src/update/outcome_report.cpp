@@ -14,6 +14,7 @@ constexpr char kInstalled[] = "installed";
 constexpr char kFailed[] = "failed";
 constexpr char kCheckFailed[] = "checkfailed";
 constexpr std::string_view kCauseQuery = "?cause=";
+constexpr char kRolledBack[] = "rolledback";
 
 bool isDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -53,7 +54,7 @@ std::string reportVersion(const std::wstring& version) {
 // The steps of a run, which come first in their enumeration; a report's own
 // sending is not one of them.
 bool isStepName(std::string_view name) {
-    for (auto step = FailureStep::None; step <= FailureStep::SelfUpdate;
+    for (auto step = FailureStep::None; step <= FailureStep::Start;
          step = static_cast<FailureStep>(static_cast<int>(step) + 1)) {
         if (failureStepName(step) == name) {
             return true;
@@ -82,15 +83,18 @@ std::string causeOf(const Failure& failure) {
 
 // The same rules as the report command's: a failed check names no release,
 // an attempt names one; installed is at no step and for no cause, a failure
-// at one.
+// at one; only a first start is rolled back.
 bool isConsistent(const OutcomeReport& report) {
     const bool noRelease = report.to == kNoRelease;
     const bool installed = report.outcome == kInstalled;
-    if (report.outcome != kInstalled && report.outcome != kFailed && report.outcome != kCheckFailed) {
+    if (report.outcome != kInstalled && report.outcome != kFailed && report.outcome != kCheckFailed &&
+        report.outcome != kRolledBack) {
         return false;
     }
+    const bool atStart = report.step == failureStepName(FailureStep::Start);
     return (report.outcome == kCheckFailed) == noRelease && installed == (report.step == "none") &&
-           isVersionText(report.from) && (noRelease || isVersionText(report.to)) && isStepName(report.step) &&
+           (report.outcome != kRolledBack || atStart) && isVersionText(report.from) &&
+           (noRelease || isVersionText(report.to)) && isStepName(report.step) &&
            (report.cause.empty() || (!installed && isCauseName(report.cause)));
 }
 
@@ -110,6 +114,11 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 
 OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, const Failure& failure) {
     return {reportVersion(from), reportVersion(to), failure ? kFailed : kInstalled, failureStepName(failure.step),
+            failureCode(failure), causeOf(failure)};
+}
+
+OutcomeReport startReport(const std::wstring& from, const std::wstring& to, const Failure& failure, bool rolledBack) {
+    return {reportVersion(from), reportVersion(to), rolledBack ? kRolledBack : kFailed, failureStepName(failure.step),
             failureCode(failure), causeOf(failure)};
 }
 

@@ -17,7 +17,8 @@ struct OutcomeReport {
     std::string from;
     // The offered release; "none" when the check failed.
     std::string to;
-    // "installed", "failed" or "checkfailed".
+    // "installed", "failed", "rolledback" (the release failed at its first
+    // start and the previous one was put back) or "checkfailed".
     std::string outcome;
     std::string step;
     // failureCode: the HTTP status, else the Windows error, else 0.
@@ -32,6 +33,9 @@ struct OutcomeReport {
 
 // An update attempt: installed when nothing failed, else failed at the step.
 OutcomeReport attemptReport(const std::wstring& from, const std::wstring& to, const Failure& failure);
+// The first start of an installed release that ended before it showed a
+// window: rolled back when the previous release was put back, else failed.
+OutcomeReport startReport(const std::wstring& from, const std::wstring& to, const Failure& failure, bool rolledBack);
 // A start whose check failed.
 OutcomeReport checkReport(const std::wstring& from, const Failure& failure);
 

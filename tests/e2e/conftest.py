@@ -72,6 +72,8 @@ NEW_APPLICATION = SUPPORT_DIR / "nirva_acc_2000.exe"
 PACKAGE_PATH = "/releases/2.0/nirva.zip"
 PACKAGE_URL = "https://updates.example" + PACKAGE_PATH
 DATA_NAME = "data/ledger.txt"
+# Read by the fake application beside its program: how that release starts.
+START_FILE = "fake_start.txt"
 DATA = "".join(f"ledger line {n:05d}\r\n" for n in range(4000)).encode("ascii")
 IDOK = 1
 START_BUTTON_ID = 104
@@ -91,7 +93,7 @@ def manifest(version, url="https://updates.example/packages/nirva.zip", notes="n
 # The updater's own files in the office folder: its log, the office id, a report not yet sent, the lock
 # a running updater holds.
 UPDATER_FILES = {"nirva_updater.log", "nirva_updater.log.1", "nirva_updater.id", "nirva_updater.report",
-                 "nirva_updater.lock"}
+                 "nirva_updater.lock", "nirva_updater.refused"}
 
 
 def entries(folder):
@@ -272,12 +274,15 @@ def key(name):
 
 # What the update tests share: release 2.0.0.0 with the new program and a
 # ledger, offered to an office that holds 1.2.3.4, and what a user then sees.
+# With a start word, the program starts as tests/support/fake_app says.
 @functools.cache
-def package(folder="", application=NEW_APPLICATION):
+def package(folder="", application=NEW_APPLICATION, start=None):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
         archive.write(application, folder + "nirva_acc.exe")
         archive.writestr(folder + DATA_NAME, DATA)
+        if start:
+            archive.writestr(folder + START_FILE, start)
     return buffer.getvalue()
 
 
@@ -314,6 +319,22 @@ def watch_until_exit(office):
             seen.append((status_text(window), progress_position(window)))
         time.sleep(0.02)
     return seen
+
+
+# The releases of the update tests, file by file: the one an office holds
+# (1.2.3.4 with a ledger of its own) and the package's.
+OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), DATA_NAME: b"the old release's ledger"}
+NEW_RELEASE = {"nirva_acc.exe": NEW_APPLICATION.read_bytes(), DATA_NAME: DATA}
+
+
+def files(folder):
+    return {path.relative_to(folder).as_posix(): path.read_bytes() for path in folder.rglob("*") if path.is_file()}
+
+
+def install_old_release(office):
+    office.install_application("1234")
+    (office.folder / "NIRVA" / DATA_NAME).parent.mkdir()
+    (office.folder / "NIRVA" / DATA_NAME).write_bytes(OLD_RELEASE[DATA_NAME])
 
 
 def assert_installed(office):

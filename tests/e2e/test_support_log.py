@@ -41,10 +41,11 @@ def wait_for_report(office):
     pytest.param(None, True, ["404"] * 3, "failed", "download", "status", 404, id="package-404"),
     pytest.param("release", False, ["200"] * 3, "failed", "download", "digest", 0, id="digest-mismatch"),
     pytest.param("nested", True, ["200"], "failed", "verify", "release", 0, id="package-without-the-program"),
+    pytest.param("crash", True, ["200"], "rolledback", "start", "nowindow", 0xC0000005, id="taken-back-at-start"),
 ])
 def test_each_ending_is_logged_with_its_cause_and_reported_once(office, served, digest_matches, answers, outcome,
                                                                  step, cause, code):
-    data = package(folder="NIRVA/" if served == "nested" else "")
+    data = package(folder="NIRVA/" if served == "nested" else "", start="crash" if served == "crash" else None)
     with harness.nginx() as root:
         if served:
             (root / PACKAGE_PATH[1:]).parent.mkdir(parents=True)
@@ -70,8 +71,8 @@ def test_each_ending_is_logged_with_its_cause_and_reported_once(office, served, 
         (REPORT_PREFIX + sent[0], "204")]
     assert int(events(office, "download")[0]["network"]) == len(data) * answers.count("200")
     rows = [line.split() for line in table.stdout.splitlines()]
-    assert [row[:4] for row in rows if row[:1] == [VERSION]] == [[VERSION, "1", str(int(installed)),
-                                                                  str(int(not installed))]]
+    assert [row[:5] for row in rows if row[:1] == [VERSION]] == [[VERSION, "1", *(
+        str(int(outcome == counted)) for counted in ("installed", "failed", "rolledback"))]]
     assert installed or [step, cause, str(code), "1", "report", "from", "1", "office"] in rows
 
 

@@ -8,12 +8,12 @@ import time
 
 import pytest
 
-from conftest import (CHECK_PREFIX, DATA, DATA_NAME, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, IDOK,
-                      INSTALLATION_FAILURE_TEXT, INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_CAPTION, MANDATORY_TEXT,
-                      NEW_APPLICATION, OLD_APPLICATION, START_BUTTON_ID, assert_installed, assert_nothing_installed,
-                      check_requests, control, entries, harness, manifest, notes_text, offer, package, package_requests,
-                      progress_position, sha256, start_update, status_text, wait_until, watch_until_exit,
-                      UPDATING_ELSEWHERE_TEXT)
+from conftest import (CHECK_PREFIX, DATA_NAME, DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, IDOK, INSTALLATION_FAILURE_TEXT,
+                      INSTALLING_TEXT, LATER_BUTTON_ID, MANDATORY_CAPTION, MANDATORY_TEXT, NEW_APPLICATION, NEW_RELEASE,
+                      OLD_APPLICATION, OLD_RELEASE, START_BUTTON_ID, assert_installed, assert_nothing_installed,
+                      check_requests, control, entries, files, harness, install_old_release, manifest, notes_text,
+                      offer, package, package_requests, progress_position, sha256, start_update, status_text,
+                      wait_until, watch_until_exit, UPDATING_ELSEWHERE_TEXT)
 
 CLOSE_WAIT = 2.0
 EARLIER = 1_600_000_000_000_000_000
@@ -23,20 +23,6 @@ HALF = len(package()) // 2
 # Chunks further apart than the 100 ms after which the updater hands on what
 # it has read, so that the window shows them before the answer waits.
 PACED = dict(chunk_size=16384, delay=0.15)
-
-
-def files(folder):
-    return {path.relative_to(folder).as_posix(): path.read_bytes() for path in folder.rglob("*") if path.is_file()}
-
-
-OLD_RELEASE = {"nirva_acc.exe": OLD_APPLICATION.read_bytes(), DATA_NAME: b"the old release's ledger"}
-NEW_RELEASE = {"nirva_acc.exe": NEW_APPLICATION.read_bytes(), DATA_NAME: DATA}
-
-
-def install_old_release(office):
-    office.install_application("1234")
-    (office.folder / "NIRVA" / DATA_NAME).parent.mkdir()
-    (office.folder / "NIRVA" / DATA_NAME).write_bytes(OLD_RELEASE[DATA_NAME])
 
 
 def mandatory_warning_and_window(office):
@@ -293,7 +279,7 @@ def test_installation_stops_this_offices_application_and_leaves_another_offices_
     assert office.wait_for_exit() == 0
     office.wait_for_starts(3)
     assert {"event": "close", "pid": ours["pid"]} in office.records()
-    assert [r["event"] for r in office.records() if r["pid"] == other["pid"]] == ["start"]
+    assert [r["event"] for r in office.records() if r["pid"] == other["pid"]] == ["start", "window"]
     assert [w for w in office.windows() if w["class"] == "NirvaFakeApp" and w["pid"] == other["pid"]]
 
 

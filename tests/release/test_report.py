@@ -32,6 +32,7 @@ def line(minute, path, method="GET"):
     (line(0, f"1.0.0.0/2.0.0.0/rolledforward/swap/0/{A}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/rolledback/start/3221225477/{A}"), True),
     (line(0, f"1.0.0.0/2.0.0.0/rolledback/none/0/{A}"), False),
+    (line(0, f"1.0.0.0/2.0.0.0/rolledback/swap/0/{A}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/0x20/{A}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/4294967296/{A}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/failed/swap/5/{A.upper()}"), False),
@@ -47,7 +48,7 @@ def line(minute, path, method="GET"):
     ("2026-12-01T08:00:00+00:00 GET /api/marlix/check/NIRVA_ACC/1.0.0.0\n", False),
 ], ids=["installed", "failed-build-version", "check-failed", "check-failed-naming-a-release",
         "failure-naming-no-release", "installed-at-a-step", "failed-at-no-step", "unknown-step", "unknown-outcome",
-        "rolled-back-at-start", "rolled-back-at-no-step",
+        "rolled-back-at-start", "rolled-back-at-no-step", "rolled-back-elsewhere",
         "hexadecimal-code", "code-beyond-32-bits", "upper-case-office-id", "short-office-id", "extra-part",
         "query", "query-with-a-space", "client-address", "not-an-address", "not-get", "dotted-segment", "time-without-zone", "check-path"])
 def test_only_well_formed_report_lines_count(text, well_formed):

@@ -43,6 +43,11 @@ TEST(OutcomeReport, NamesTheStepTheCodeAndTheCauseTheReportCommandCounts) {
     const std::optional<OutcomeReport> older = parseReportText("1.2.3.4/none/checkfailed/check/12029");
     ASSERT_TRUE(older.has_value());
     EXPECT_EQ(reportQuery(*older), "");
+    const OutcomeReport back = startReport(L"1.2.3.4", L"2.0.0.0", {S::Start, NoWindow, 0, 0xC0000005}, true);
+    EXPECT_EQ(keptReportText(back), "1.2.3.4/2.0.0.0/rolledback/start/3221225477?cause=nowindow");
+    EXPECT_EQ(parseReportText(keptReportText(back)), back);
+    EXPECT_EQ(reportText(startReport(L"0.0.0.0", L"2.0.0.0", {S::Start, NoWindow, 0, 0}, false)),
+              "0.0.0.0/2.0.0.0/failed/start/0");
 }
 
 TEST(OutcomeReport, AKeptTextIsSentOnlyWhenTheUpdaterCouldHaveWrittenIt) {
@@ -51,6 +56,7 @@ TEST(OutcomeReport, AKeptTextIsSentOnlyWhenTheUpdaterCouldHaveWrittenIt) {
                              "1.0.0.0/2.0.0.0/checkfailed/check/404", "1.0.0.0/2.0.0.0/failed/report/0",
                              "1.0.0.0/2.0.0.0/failed/elsewhere/0", "1.0.0.0/2.0.0.0/failed/swap/4294967296",
                              "1.0.0.0/2.0.0.0/failed/swap/-5", "../2.0.0.0/failed/swap/5",
+                             "1.0.0.0/2.0.0.0/rolledback/swap/5", "1.0.0.0/2.0.0.0/rolledback/none/0",
                              "1.0.0.0/2.0.0.0?x/failed/swap/5", "1.0.0.0/2.0.0.0/failed/swap/5\r\n",
                              "1.0.0.0/2.0.0.0/failed/swap/5?cause=", "1.0.0.0/2.0.0.0/failed/swap/5?cause=none",
                              "1.0.0.0/2.0.0.0/failed/swap/5?cause=unknown", "1.0.0.0/2.0.0.0/failed/swap/5?cause=disk&x",

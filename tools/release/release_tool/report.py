@@ -58,10 +58,12 @@ class Report:
 
 def _consistent(to_version: str, outcome: str, step: str) -> bool:
     """A check failure names no release and an update attempt does; an
-    installation failed at no step and a failure at one."""
+    installation failed at no step and a failure at one; only a first start
+    is rolled back."""
     if (outcome == CHECK_FAILED) != (to_version == NO_RELEASE):
         return False
-    return outcome in OUTCOMES and (outcome == INSTALLED) == (step == "none")
+    return (outcome in OUTCOMES and (outcome == INSTALLED) == (step == "none")
+            and (outcome != ROLLED_BACK or step == "start"))
 
 
 def parse_line(line: str) -> Report | None:
