@@ -24,6 +24,8 @@ def line(minute, path, method="GET"):
     (line(0, f"1.0.0.0/2.0.0.0/installed/none/0/{A}"), True),
     (line(0, f"1.0.0.0/4.1.0+12/failed/download/12002/{A}"), True),
     (line(0, f"0.0.0.0/none/checkfailed/check/404/{A}"), True),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/access/5/{A}"), True),
+    (line(0, f"1.0.0.0/2.0.0.0/failed/rollback/32/{A}"), True),
     (line(0, f"1.0.0.0/2.0.0.0/checkfailed/check/404/{A}"), False),
     (line(0, f"1.0.0.0/none/failed/download/404/{A}"), False),
     (line(0, f"1.0.0.0/2.0.0.0/installed/swap/5/{A}"), False),
@@ -40,7 +42,8 @@ def line(minute, path, method="GET"):
     (line(0, f"1.0/../2.0.0.0/installed/none/0/{A}"), False),
     (f"2026-12-01T08:00:00 GET /api/marlix/report/NIRVA_ACC/1.0.0.0/2.0.0.0/installed/none/0/{A}\n", False),
     ("2026-12-01T08:00:00+00:00 GET /api/marlix/check/NIRVA_ACC/1.0.0.0\n", False),
-], ids=["installed", "failed-build-version", "check-failed", "check-failed-naming-a-release",
+], ids=["installed", "failed-build-version", "check-failed", "folder-not-writable", "rollback-left-to-the-next-start",
+        "check-failed-naming-a-release",
         "failure-naming-no-release", "installed-at-a-step", "failed-at-no-step", "unknown-step", "unknown-outcome",
         "hexadecimal-code", "code-beyond-32-bits", "upper-case-office-id", "short-office-id", "extra-part",
         "query", "not-get", "dotted-segment", "time-without-zone", "check-path"])

@@ -21,7 +21,8 @@ from .reader import parse_version
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
 INSTALLED, FAILED, CHECK_FAILED = "installed", "failed", "checkfailed"
 # The updater's names for the steps of a run (src/common/failure.cpp).
-STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate")
+STEPS = ("none", "check", "access", "download", "stop", "moveaside", "unpack", "verify", "swap", "rollback",
+         "selfupdate")
 # The to-version of a start whose check failed: no release was offered.
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
