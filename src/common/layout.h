@@ -39,3 +39,7 @@ inline constexpr wchar_t kSupportLogFile[] = L"nirva_updater.log";
 inline constexpr wchar_t kPreviousSupportLogFile[] = L"nirva_updater.log.1";
 inline constexpr wchar_t kOfficeIdFile[] = L"nirva_updater.id";
 inline constexpr wchar_t kPendingReportFile[] = L"nirva_updater.report";
+// Made and removed again at once, to learn whether this user may change the
+// office folder before anything is offered.
+inline constexpr wchar_t kWriteProbeFile[] = L"nirva_updater.probe";
+inline constexpr wchar_t kMovedWriteProbeFile[] = L"nirva_updater.probe.moved";

@@ -40,3 +40,13 @@ def test_check_fails_on_each_import_windows_7_would_refuse(tmp_path, edit, messa
     expected = [] if message is None else [message]
     assert [problem[:len(message or "")] for problem in result.stderr.splitlines()] == expected
     assert result.returncode == (1 if expected else 0)
+
+
+# The test build's updater has the fault layer; the same updater with the
+# file-system layer compiled as the release compiles it has no trace of it.
+@pytest.mark.parametrize("executable, holds", [(UPDATER, True),
+                                               (BUILD_DIR / "release-file-system" / "nirva_updater.exe", False)])
+def test_a_test_switch_in_the_executable_fails_the_check(executable, holds):
+    result = subprocess.run([sys.executable, str(CHECK), str(executable), str(TABLE), "--without", "NIRVA_TEST_FAULTS"],
+                            capture_output=True, text=True)
+    assert ("holds 'NIRVA_TEST_FAULTS'" in result.stderr, result.returncode) == (holds, int(holds))
