@@ -207,9 +207,9 @@ void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
         reports.send(report);
         return;
     }
-    if (outcome->boxText != nullptr) {
+    if (!outcome->boxText.empty()) {
         state.showingBox = true;
-        MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+        MessageBoxW(nullptr, outcome->boxText.c_str(), kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     // Looked up again: the box let other messages through.
     if (MainWindow* after = stateOf(window)) {

@@ -50,4 +50,32 @@ TEST(ImageIsApplication, ThroughAnotherPathOnlyByAnIdentityThatTellsFilesApart) 
     }
 }
 
+TEST(ImageIsInsideFolder, AtAnyDepthInAnyLetterCaseAndNothingBeside) {
+    const std::tuple<const wchar_t*, bool> cases[] = {
+        {L"C:\\Office\\NIRVA\\nirva_acc.exe", true},
+        {L"c:\\office\\nirva\\bin\\tools\\PrintServer.EXE", true},
+        {L"C:\\Office\\NIRVA.bak\\nirva_acc.exe", false},
+        {L"C:\\Office\\NIRVA", false},
+        {L"C:\\Office\\NIRVA\\", false},
+        {L"D:\\Office\\NIRVA\\nirva_acc.exe", false},
+    };
+    for (const auto& [image, inside] : cases) {
+        EXPECT_EQ(imageIsInsideFolder(image, L"C:\\Office\\NIRVA"), inside) << testing::PrintToString(std::wstring(image));
+    }
+}
+
+// Only a program reached from another root may be the folder's through
+// another path; its enclosing folders are what is compared then.
+TEST(EnclosingFolders, NearestFirstDownToTheRootOfADriveOrAShare) {
+    EXPECT_EQ(enclosingFolders(L"N:\\NIRVA\\bin\\helper.exe"),
+              (std::vector<std::wstring>{L"N:\\NIRVA\\bin", L"N:\\NIRVA", L"N:\\"}));
+    EXPECT_EQ(enclosingFolders(L"\\\\server\\nirva\\NIRVA\\x.exe"),
+              (std::vector<std::wstring>{L"\\\\server\\nirva\\NIRVA", L"\\\\server\\nirva"}));
+    EXPECT_EQ(enclosingFolders(L"relative\\x.exe"), std::vector<std::wstring>{});
+    EXPECT_FALSE(mayBeInsideThroughAnotherPath(L"c:\\Windows\\explorer.exe", L"C:\\Office\\NIRVA"));
+    EXPECT_TRUE(mayBeInsideThroughAnotherPath(L"N:\\NIRVA\\x.exe", L"C:\\Office\\NIRVA"));
+    EXPECT_TRUE(mayBeInsideThroughAnotherPath(L"\\\\server\\nirva\\NIRVA\\x.exe", L"N:\\NIRVA"));
+    EXPECT_FALSE(mayBeInsideThroughAnotherPath(L"\\\\SERVER\\Nirva\\x.exe", L"\\\\server\\nirva\\NIRVA"));
+}
+
 }  // namespace

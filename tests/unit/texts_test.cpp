@@ -13,7 +13,8 @@ TEST(PersianTexts, UsePersianLettersAndJoinOnlyInsideBehRuz) {
                               kDownloadFailedText, kInstallingText, kProgressPercentPiece,
                               kProgressSpeedPiece, kProgressSecondsPiece, kPersianErrorCaption,
                               kWindowFailureText, kWorkerStartFailureText, kVersionReadFailureText,
-                              kExtractionFailureText, kInstallationFailureText, kServerFailureCaption,
+                              kExtractionFailureText, kInstallationFailureText, kFilesInUseText,
+                              kRollbackPendingText, kFolderNotWritableText, kServerFailureCaption,
                               kServerFailureText, kMandatoryUpdateCaption, kMandatoryUpdateText};
     const std::wstring behRuz = L"\u0628\u0647\u200C\u0631\u0648\u0632";
     const std::wstring behRuzUnjoined = L"\u0628\u0647\u0631\u0648\u0632";
