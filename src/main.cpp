@@ -77,10 +77,13 @@ NetworkRoute routeForRun(SupportLog& log) {
 
 // The decision, and for a newer release offered in stages the rollout and
 // the office's bucket, which tell a support person why it was not offered.
-void logDecision(SupportLog& log, const Offer& offer) {
+// A release offered to an office folder this user may not change is not
+// offered after all.
+void logDecision(SupportLog& log, const Offer& offer, bool notWritable) {
     const char* decision = !offer.newer                           ? "nothingnewer"
                            : offer.place == RolloutPlace::Outside ? "outside"
                            : offer.place == RolloutPlace::Unplaced ? "unplaced"
+                           : notWritable                          ? "notwritable"
                            : offer.manifest.mandatory             ? "mandatory"
                                                                   : "offered";
     if (!offer.newer || !offer.manifest.rollout) {
@@ -136,13 +139,27 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
         return endAfterServerFailure();
     }
     const Offer& offer = *check.offer;
-    logDecision(log, offer);
     // An office outside the release's rollout, mandatory or not, is not offered it.
     if (!offer.newer || offer.place != RolloutPlace::Inside) {
+        logDecision(log, offer, false);
         const int code = endWithNothingNewer();
         reports.sendKept();
         return code;
     }
+    // No update can be installed from an account that may not change the
+    // office folder (an application under Program Files for standard users):
+    // nothing is downloaded, and the vendor learns how many offices are so.
+    // A mandatory release too: blocking the office's work would not install it.
+    if (const DWORD refusal = officeFolderWriteRefusal()) {
+        logDecision(log, offer, true);
+        const int code = endWithoutWriteAccess();
+        const Failure failure{FailureStep::Access, FailureKind::Disk, 0, refusal};
+        logOutcome(log, "failed", offer.manifest.version, failure);
+        reports.sendKept();
+        reports.send(attemptReport(asked, offer.manifest.version, failure));
+        return code;
+    }
+    logDecision(log, offer, false);
     return offerUpdate(instance, {offer, check.route, log, reports}, showCommand);
 }
 
