@@ -13,6 +13,8 @@ inline constexpr wchar_t kLaterButtonText[] = L"بعدا به‌روز میکن�
 inline constexpr wchar_t kDownloadingText[] = L"در حال دانلود به‌روزرسانی...";
 inline constexpr wchar_t kDownloadFailedText[] = L"دانلود ناموفق بود";
 inline constexpr wchar_t kInstallingText[] = L"در حال نصب...";
+// While another program holds the program's files.
+inline constexpr wchar_t kFolderHeldText[] = L"برنامه دیگری فایل های نرم افزار را باز نگه داشته است؛ در انتظار بسته شدن آن...";
 // The progress text: "<percent>%   download speed: <n> KB/s   remaining time: <n> seconds".
 inline constexpr wchar_t kProgressPercentPiece[] = L"%   سرعت دانلود: ";
 inline constexpr wchar_t kProgressSpeedPiece[] = L" KB/s   زمان باقی مانده: ";

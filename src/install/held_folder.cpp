@@ -49,7 +49,7 @@ void stopFolderPrograms(const std::vector<DWORD>& processIds, const ProgramFolde
 
 }  // namespace
 
-FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step) {
+FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step, const HeldNotice& notice) {
     if (moveOnce(from, to)) {
         return {};
     }
@@ -57,6 +57,7 @@ FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep st
     if (!isHeld(error)) {
         return {{step, FailureKind::Disk, 0, error}, {}, {}};
     }
+    notice(true);
     HoldBounds bounds;
     applyHoldBoundsSwitch(bounds);
     const ProgramFolder programs = programFolder(from);
@@ -74,6 +75,7 @@ FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep st
             Sleep(pause);
         }
         if (moveOnce(from, to)) {
+            notice(false);
             return {};
         }
         error = GetLastError();

@@ -2,8 +2,13 @@
 
 #include "common/failure.h"
 
+#include <functional>
 #include <string>
 #include <vector>
+
+// Told that a move is refused while programs hold the folder (true), and that
+// it went through after all (false), so that the user sees why nothing moves.
+using HeldNotice = std::function<void(bool held)>;
 
 // How a move of a whole release folder ended.
 struct FolderMove {
@@ -22,4 +27,4 @@ struct FolderMove {
 // release's programs are, for 30 s in all; programs that hold it unchanged
 // for 10 s end it sooner (install/holders.h decides). A refusal other than
 // a busy file fails at once. The failure is the step's, with Windows's error.
-FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step);
+FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step, const HeldNotice& notice);

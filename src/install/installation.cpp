@@ -82,21 +82,21 @@ Failure timed(SupportLog& log, FailureStep step, Step&& run, const FolderMove* m
 // Without an application directory (a first installation, or one whose
 // recovery failed) there is nothing to move aside, and a backup is the only
 // good copy left, so it stays.
-Failure moveApplicationAside(bool& hadApplication, FolderMove& move) {
+Failure moveApplicationAside(bool& hadApplication, FolderMove& move, const HeldNotice& held) {
     if (!removeLeftovers()) {
         return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
     }
     crashPointReached(CrashStep::LeftoversRemoved);
     hadApplication = pathExists(kApplicationDirectory);
     if (hadApplication) {
-        move = moveHeldFolder(kApplicationDirectory, kBackupDirectory, FailureStep::MoveAside);
+        move = moveHeldFolder(kApplicationDirectory, kBackupDirectory, FailureStep::MoveAside, held);
     }
     return move.failure;
 }
 
 // Every file is on the disk once unpacked: the unpacking flushes each.
 Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const UnpackProgress& progress,
-                                SupportLog& log, FolderMove& move) {
+                                const HeldNotice& held, SupportLog& log, FolderMove& move) {
     if (const Failure failure = timed(log, FailureStep::Unpack, [&progress] {
             return unpackPackage(kPackageFile, kStagingDirectory, FileFlush::Flushed, progress);
         })) {
@@ -109,7 +109,7 @@ Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const Unpack
     crashPointReached(CrashStep::Extracted);
     if (const Failure failure = timed(
             log, FailureStep::Swap,
-            [&move] { return (move = moveHeldFolder(kStagingDirectory, kApplicationDirectory, FailureStep::Swap)).failure; },
+            [&] { return (move = moveHeldFolder(kStagingDirectory, kApplicationDirectory, FailureStep::Swap, held)).failure; },
             &move)) {
         return failure;
     }
@@ -120,7 +120,7 @@ Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const Unpack
 // The old application back in its place after a failed step. When even
 // that is refused to the end, the application folder is missing until the
 // next start's repair puts the backup back, and the failure is the rollback's.
-Installation rollBack(Installation failed, bool hadApplication, SupportLog& log) {
+Installation rollBack(Installation failed, bool hadApplication, const HeldNotice& held, SupportLog& log) {
     vacatePath(kStagingDirectory);
     if (!hadApplication) {
         return failed;
@@ -128,7 +128,9 @@ Installation rollBack(Installation failed, bool hadApplication, SupportLog& log)
     FolderMove back;
     if (const Failure failure = timed(
             log, FailureStep::Rollback,
-            [&back] { return (back = moveHeldFolder(kBackupDirectory, kApplicationDirectory, FailureStep::Rollback)).failure; },
+            [&] {
+                return (back = moveHeldFolder(kBackupDirectory, kApplicationDirectory, FailureStep::Rollback, held)).failure;
+            },
             &back)) {
         return {failure, !back.holders.empty(), std::move(back.named)};
     }
@@ -155,7 +157,8 @@ bool recoverInterruptedInstallation() {
     return false;
 }
 
-Installation installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress, SupportLog& log) {
+Installation installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress,
+                            const HeldNotice& held, SupportLog& log) {
     // Windows will not move a directory whose programs run.
     if (const Failure failure = timed(log, FailureStep::Stop, [] { return stopReleasePrograms(); })) {
         return {failure, false, {}};
@@ -164,12 +167,12 @@ Installation installPackage(const std::wstring& releaseVersion, const UnpackProg
     bool hadApplication = false;
     FolderMove move;
     if (const Failure failure = timed(
-            log, FailureStep::MoveAside, [&] { return moveApplicationAside(hadApplication, move); }, &move)) {
+            log, FailureStep::MoveAside, [&] { return moveApplicationAside(hadApplication, move, held); }, &move)) {
         return {failure, !move.holders.empty(), std::move(move.named)};
     }
     crashPointReached(CrashStep::ApplicationMovedAside);
-    if (const Failure failure = putStagedReleaseInPlace(releaseVersion, progress, log, move)) {
-        return rollBack({failure, !move.holders.empty(), std::move(move.named)}, hadApplication, log);
+    if (const Failure failure = putStagedReleaseInPlace(releaseVersion, progress, held, log, move)) {
+        return rollBack({failure, !move.holders.empty(), std::move(move.named)}, hadApplication, held, log);
     }
     return {};
 }

@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/support_log.h"
 #include "install/extraction.h"
+#include "install/held_folder.h"
 
 #include <string>
 #include <vector>
@@ -30,5 +31,7 @@ struct Installation {
 // application directory with the downloaded package, once the package has
 // shown that it holds the program of the given release and its files are on
 // the disk. Each step goes to the log with its duration, and with the
-// programs that held the folder when a move was refused.
-Installation installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress, SupportLog& log);
+// programs that held the folder when a move was refused; the notice hears
+// when a move waits for them.
+Installation installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress,
+                            const HeldNotice& held, SupportLog& log);

@@ -179,9 +179,11 @@ void onCommand(HWND window, MainWindow& state, WPARAM wParam) {
 
 void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     SetWindowTextW(state.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
+    const UpdatePhase before = state.phase;
     state.phase = static_cast<UpdatePhase>(wParam);
-    // The installation fills the bar again with its own share, from empty.
-    if (state.phase == UpdatePhase::Installing) {
+    // The installation fills the bar again with its own share, from empty; a
+    // text of its own later (a folder held for a while) leaves the bar be.
+    if (state.phase == UpdatePhase::Installing && before != UpdatePhase::Installing) {
         SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
     }
 }

@@ -75,7 +75,12 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
     const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
-    postDone(window, installationOutcome(installPackage(job->version, reportUnpacked, job->log), job->log));
+    // While programs hold the folder, the status line says what is waited for.
+    const auto reportHeld = [window](bool held) {
+        postStatus(window, UpdatePhase::Installing, held ? kFolderHeldText : kInstallingText);
+    };
+    postDone(window,
+             installationOutcome(installPackage(job->version, reportUnpacked, reportHeld, job->log), job->log));
     return 0;
 }
 

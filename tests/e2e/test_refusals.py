@@ -20,6 +20,7 @@ NEXT_UPDATER = UPDATER.parent / "next" / "nirva_updater.exe"
 # The boxes' texts as the user reads them; "\u200c" is the joiner inside "be-ruz".
 FILES_IN_USE_TEXT = ("نصب به\u200cروزرسانی انجام نشد، زیرا برنامه دیگری فایل های نرم افزار را باز نگه داشته است. "
                      "لطفاً برنامه های زیر را ببندید و دوباره برنامه را باز کنید.")
+FOLDER_HELD_TEXT = "برنامه دیگری فایل های نرم افزار را باز نگه داشته است؛ در انتظار بسته شدن آن..."
 ROLLBACK_PENDING_TEXT = ("نصب به\u200cروزرسانی با خطا مواجه شد. "
                          "نسخه قبلی نرم افزار در اجرای بعدی برنامه بازگردانده میشود.")
 FOLDER_NOT_WRITABLE_TEXT = ("این کاربر اجازه تغییر پوشه نرم افزار را ندارد و به\u200cروزرسانی نصب نمیشود. "
@@ -86,11 +87,13 @@ def test_the_releases_own_programs_are_stopped_and_another_offices_keep_running(
 
 
 # A sharing violation on the move aside that passes after 3 s: the move is
-# tried again meanwhile, and the update is installed in the same run.
+# tried again meanwhile, the status line says why, and the update is
+# installed in the same run.
 def test_a_move_aside_refused_for_3_s_is_installed_in_the_same_run(office, server):
     install_old_release(office)
     offer(server, mandatory=True)
     start_with_faults(office, "move:NIRVA:32:3000ms")
+    office.wait_for_status(FOLDER_HELD_TEXT)
     assert office.wait_for_exit() == 0
     assert office.wait_for_starts(1)[0]["version"] == "2.0.0.0"
     (moved,) = [e for e in events(office, "install") if e["step"] == "moveaside"]

@@ -10,7 +10,7 @@ namespace {
 // the letters that look alike but are not Persian, in every text at once.
 TEST(PersianTexts, UsePersianLettersAndJoinOnlyInsideBehRuz) {
     const wchar_t* texts[] = {kWindowTitle, kStartButtonText, kLaterButtonText, kDownloadingText,
-                              kDownloadFailedText, kInstallingText, kProgressPercentPiece,
+                              kDownloadFailedText, kInstallingText, kFolderHeldText, kProgressPercentPiece,
                               kProgressSpeedPiece, kProgressSecondsPiece, kPersianErrorCaption,
                               kWindowFailureText, kWorkerStartFailureText, kVersionReadFailureText,
                               kExtractionFailureText, kInstallationFailureText, kFilesInUseText,
