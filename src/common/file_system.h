@@ -8,10 +8,12 @@
 // a sharing violation or access denied is tried again, in growing steps, for
 // up to kBusyRetryMs before it counts as failed, unless it says otherwise.
 //
-// Every call the updater makes to create, open, write, flush, move or delete
-// a file or folder goes through here, so that the test build's fault layer
-// (common/fault_rules.h) can make it fail as only real Windows does; the
-// release build has no fault layer.
+// The installation, the unpacking, the partial file, the updater's own small
+// files and the self-update create, open, write, flush, move and delete
+// through here, so that the test build's fault layer (common/fault_rules.h)
+// can make those calls fail as only real Windows does; the release build has
+// no fault layer. The support log and the office lock, which never stop a
+// run, call Windows directly.
 
 #include "common/owned_handles.h"
 
