@@ -8,7 +8,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 inline constexpr DWORD kCloseWaitMs = 2000;
 // Termination is asynchronous, and the program's files stay in use until
