@@ -5,6 +5,7 @@ nginx from the deployment template, and let the real updater update a folder
 holding version 1.0.0.0 under Wine, taking screenshots on the way."""
 
 import contextlib
+import hashlib
 import os
 import re
 import shutil
@@ -25,6 +26,10 @@ OFFICE = DEMO / "office"
 SCREENSHOTS = DEMO / "screenshots"
 STARTS = DEMO / "app-starts.jsonl"
 VERSION = "2.0.0.0"
+# An office id whose place for the demo's release is inside its first stage, 1 %.
+INSIDE_FIRST_STAGE = next(office for office in (f"{n:032x}" for n in range(10**6))
+                          if int.from_bytes(hashlib.sha256(f"{office}/{VERSION}".encode()).digest()[:4], "big")
+                          % 10000 < 100)
 PACKAGE_URL = f"https://updates.example/packages/{VERSION}/nirva.zip"
 FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 PROBE = harness.WindowProbe(WINE_RUN)
@@ -70,7 +75,7 @@ def publish_with_release_tool():
     notes.write_text("نسخه دوم نیروا\nگزارش\u200cهای تازه و چاپ سریع\u200cتر فاکتور\n", encoding="utf-8")
     subprocess.run([sys.executable, str(harness.RELEASE_TOOL), str(release), "--version", VERSION, "--notes",
                     str(notes), "--url", PACKAGE_URL, "--out", str(DEMO / "out"), "--mandatory",
-                    "--signing-key", str(harness.KEY_DIR / "release.pem")], check=True)
+                    "--signing-key", str(harness.KEY_DIR / "release.pem"), "--stages", "1,10,50,100"], check=True)
     print("--- manifest.json")
     print((DEMO / "out" / "manifest.json").read_bytes().decode("utf-8"))
 
@@ -123,12 +128,16 @@ def run_updater():
     print(f"screenshots/2-finished.png: the updater is gone, version {VERSION} runs")
 
 
-def print_reports(log):
-    """The release tool's table of the outcome reports nginx logged."""
+def print_reports(log, served):
+    """The release tool's table of the outcome reports nginx logged, and the decision the server's timer
+    would take on them."""
     step(f"Outcome reports in nginx's report log ({log.name}), as the release tool counts them")
     harness.wait_until(lambda: log.exists() and log.stat().st_size, what="the updater's report")
     print(log.read_text(encoding="utf-8"), end="")
     subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "report", str(log)], check=True)
+    step("The staged rollout's next step, as the server's timer runs it (advance)")
+    subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "advance", "--stages", str(DEMO / "out" / "stages"),
+                    "--manifest", str(served / "manifest.json"), "--reports", str(log)], check=True)
 
 
 def demo(stack):
@@ -157,6 +166,8 @@ def demo(stack):
 
     step("The office folder before the update")
     (OFFICE / "NIRVA").mkdir(parents=True)
+    # The release goes to 1 % of the offices first: this office is one of them.
+    (OFFICE / "nirva_updater.id").write_text(INSIDE_FIRST_STAGE)
     # The demo's updater believes only releases signed with the test release key.
     shutil.copy(harness.SIGNED_UPDATER, OFFICE)
     shutil.copy(SUPPORT_DIR / "nirva_acc_1000.exe", OFFICE / "NIRVA" / "nirva_acc.exe")
@@ -173,7 +184,7 @@ def demo(stack):
     print(SCREENSHOTS)
     step("The office's support log (nirva_updater.log)")
     print((OFFICE / "nirva_updater.log").read_text(encoding="utf-8"), end="")
-    print_reports(served.parent / "nginx" / "reports.log")
+    print_reports(served.parent / "nginx" / "reports.log", served)
 
 
 def main():

@@ -37,6 +37,8 @@ http {
 
 REPORT_LOG = "/var/log/nginx/nirva-reports.log"
 STANDALONE_REPORT_LOG = "reports.log"
+CHECK_LOG = "/var/log/nginx/nirva-checks.log"
+STANDALONE_CHECK_LOG = "checks.log"
 
 # Values go into the configuration unquoted.
 UNSAFE = re.compile(r"[\s;{}\"'\\$#]")
@@ -64,6 +66,8 @@ def main(argv=None):
                         help="the updater's update host name (default _, any name)")
     parser.add_argument("--report-log", help=f"the outcome report log (default {REPORT_LOG}, "
                                              f"or {STANDALONE_REPORT_LOG} under the prefix with --standalone)")
+    parser.add_argument("--check-log", help=f"the check requests' log (default {CHECK_LOG}, "
+                                            f"or {STANDALONE_CHECK_LOG} under the prefix with --standalone)")
     parser.add_argument("--standalone", action="store_true", help="write a complete nginx.conf")
     parser.add_argument("-o", "--output", type=Path, help="output file (default: standard output)")
     arguments = parser.parse_args(argv)
@@ -77,6 +81,7 @@ def main(argv=None):
         "KEY": str(arguments.key.resolve()),
         "ROOT": str(arguments.root.resolve()),
         "REPORT_LOG": arguments.report_log or (STANDALONE_REPORT_LOG if arguments.standalone else REPORT_LOG),
+        "CHECK_LOG": arguments.check_log or (STANDALONE_CHECK_LOG if arguments.standalone else CHECK_LOG),
     }
     unsafe = [f"{name} {value!r}" for name, value in values.items() if not value or UNSAFE.search(value)]
     if unsafe:

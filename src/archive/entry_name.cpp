@@ -8,7 +8,6 @@
 namespace {
 
 constexpr std::uint16_t kUtf8NameFlag = 0x0800;
-constexpr UINT kZipDefaultCodePage = 437;
 
 // Windows opens these as devices whatever folder and extension they come
 // with; COM and LPT take a digit, and Windows also reads the superscript
@@ -68,6 +67,30 @@ NameProblem componentProblem(std::wstring_view component, bool first) {
     return isDeviceName(component) ? NameProblem::Device : NameProblem::None;
 }
 
+// The name without its "." folders, and with the final "/" of a folder: a
+// folder entry made only of them ("./") becomes empty, the staging folder.
+// A "." that is a file's own name stays, for the rules to refuse.
+std::wstring withoutDotFolders(std::wstring_view name) {
+    const bool folder = !name.empty() && name.back() == L'/';
+    const std::wstring_view path = folder ? name.substr(0, name.size() - 1) : name;
+    std::wstring kept;
+    bool first = true;
+    for (size_t begin = 0;;) {
+        const size_t end = std::min(path.find(L'/', begin), path.size());
+        const std::wstring_view component = path.substr(begin, end - begin);
+        if (component != L"." || (end == path.size() && !folder)) {
+            kept += first ? L"" : L"/";
+            kept += component;
+            first = false;
+        }
+        if (end == path.size()) {
+            break;
+        }
+        begin = end + 1;
+    }
+    return folder && !first ? kept + L"/" : kept;
+}
+
 // The name without the final "/" that marks a folder.
 std::wstring_view withoutFolderMark(std::wstring_view name) {
     return !name.empty() && name.back() == L'/' ? name.substr(0, name.size() - 1) : name;
@@ -120,19 +143,24 @@ bool namesCollide(const std::vector<std::wstring>& names) {
 
 }  // namespace
 
-std::optional<std::wstring> decodeEntryName(std::string_view bytes, bool utf8) {
-    if (bytes.empty()) {
-        return std::wstring();
+EntryNameText entryNameText(const ZipEntry& entry) {
+    const bool flagged = (entry.flags & kUtf8NameFlag) != 0;
+    const std::string_view bytes = !flagged && entry.unicodePath ? *entry.unicodePath : std::string_view(entry.name);
+    if (!flagged && !entry.unicodePath &&
+        std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; })) {
+        return {NameProblem::Unflagged, {}};
     }
-    const UINT codePage = utf8 ? CP_UTF8 : kZipDefaultCodePage;
-    const DWORD flags = utf8 ? MB_ERR_INVALID_CHARS : 0;
-    const int length = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (bytes.empty()) {
+        return {};
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                           nullptr, 0);
     if (length <= 0) {
-        return std::nullopt;
+        return {NameProblem::Undecodable, {}};
     }
     std::wstring name(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), name.data(), length);
-    return name;
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), name.data(), length);
+    return {NameProblem::None, std::move(name)};
 }
 
 NameProblem entryNameProblem(std::wstring_view name) {
@@ -145,7 +173,11 @@ NameProblem entryNameProblem(std::wstring_view name) {
     if (name.find(L'\\') != std::wstring_view::npos) {
         return NameProblem::Backslash;
     }
-    const std::wstring_view path = withoutFolderMark(name);
+    const std::wstring plain = withoutDotFolders(name);
+    if (plain.empty()) {
+        return NameProblem::None;  // "./": the staging folder itself
+    }
+    const std::wstring_view path = withoutFolderMark(plain);
     for (size_t begin = 0;;) {
         const size_t end = std::min(path.find(L'/', begin), path.size());
         const NameProblem problem = componentProblem(path.substr(begin, end - begin), begin == 0);
@@ -157,23 +189,26 @@ NameProblem entryNameProblem(std::wstring_view name) {
 }
 
 NameProblem entryNamesProblem(const std::vector<std::wstring>& names) {
+    std::vector<std::wstring> plain;
+    plain.reserve(names.size());
     for (const std::wstring& name : names) {
         if (const NameProblem problem = entryNameProblem(name); problem != NameProblem::None) {
             return problem;
         }
+        plain.push_back(withoutDotFolders(name));
     }
-    return namesCollide(names) ? NameProblem::Collision : NameProblem::None;
+    return namesCollide(plain) ? NameProblem::Collision : NameProblem::None;
 }
 
 EntryPaths entryPaths(const std::vector<ZipEntry>& entries) {
     std::vector<std::wstring> names;
     names.reserve(entries.size());
     for (const ZipEntry& entry : entries) {
-        std::optional<std::wstring> name = decodeEntryName(entry.name, (entry.flags & kUtf8NameFlag) != 0);
-        if (!name) {
-            return {NameProblem::Undecodable, {}};
+        EntryNameText text = entryNameText(entry);
+        if (text.problem != NameProblem::None) {
+            return {text.problem, {}};
         }
-        names.push_back(std::move(*name));
+        names.push_back(std::move(text.name));
     }
     if (const NameProblem problem = entryNamesProblem(names); problem != NameProblem::None) {
         return {problem, {}};
@@ -181,8 +216,9 @@ EntryPaths entryPaths(const std::vector<ZipEntry>& entries) {
     EntryPaths result;
     result.paths.reserve(names.size());
     for (const std::wstring& name : names) {
-        const std::wstring_view path = withoutFolderMark(name);
-        EntryPath entryPath{std::wstring(path), path.size() != name.size()};
+        const std::wstring plain = withoutDotFolders(name);
+        const std::wstring_view path = withoutFolderMark(plain);
+        EntryPath entryPath{std::wstring(path), path.size() != plain.size() || plain.empty()};
         std::replace(entryPath.path.begin(), entryPath.path.end(), L'/', L'\\');
         result.paths.push_back(std::move(entryPath));
     }

@@ -19,10 +19,14 @@
 enum class NameProblem : std::uint8_t {
     None,
     Undecodable,      // not valid UTF-8 although the entry says it is
+    Unflagged,        // bytes over 0x7F without the UTF-8 flag and without a
+                      // Unicode path field for them: no code page is right
+                      // for every tool (Info-ZIP on Linux writes UTF-8 so,
+                      // old Windows tools the PC's code page)
     Empty,            // an empty name, or an empty folder name inside it ("a//b")
     Absolute,         // starts with a slash
     Backslash,        // Windows would split the name there
-    DotFolder,        // a "." folder name
+    DotFolder,        // a file named ".", which is the folder it is in
     Parent,           // a ".." folder name
     Drive,            // starts with a drive ("C:")
     Stream,           // a colon: Windows would write an alternate data stream
@@ -34,13 +38,21 @@ enum class NameProblem : std::uint8_t {
                       // folds the letter case, or a file where a folder is
 };
 
-// A name as Windows will see it: UTF-8 when the entry's flags say so
-// (general purpose bit 11), otherwise code page 437, as the zip format
-// defines. Empty when the bytes are not what the flags say.
-std::optional<std::wstring> decodeEntryName(std::string_view bytes, bool utf8);
+// An entry's name as Windows will see it: UTF-8 when the entry's flags say
+// so (general purpose bit 11); else the Unicode path extra field's, when
+// one vouches for the name; else the name itself when it is ASCII. A name
+// with other bytes is refused rather than guessed at: the zip format says
+// code page 437, which no tool that writes such names means any more.
+struct EntryNameText {
+    NameProblem problem = NameProblem::None;  // Undecodable or Unflagged
+    std::wstring name;
+};
+EntryNameText entryNameText(const ZipEntry& entry);
 
 // The rules of one name, in zip form ("/" between folders, a final "/" for
-// a folder).
+// a folder). A "." folder names the folder it is in and climbs nowhere:
+// "./a" is "a" and "a/./b" is "a/b" (archivers run on "." write every name
+// so), and a folder entry "./" is the staging folder itself.
 NameProblem entryNameProblem(std::wstring_view name);
 
 // The rules of every name, then the names against each other: Windows
@@ -49,7 +61,7 @@ NameProblem entryNameProblem(std::wstring_view name);
 NameProblem entryNamesProblem(const std::vector<std::wstring>& names);
 
 struct EntryPath {
-    std::wstring path;  // relative, with backslashes, no final separator
+    std::wstring path;  // relative, with backslashes, no final separator; empty for the staging folder
     bool directory = false;
 };
 

@@ -3,7 +3,10 @@
 #include "archive/little_endian.h"
 #include "archive/local_header.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -17,6 +20,10 @@ constexpr std::uint64_t kDirectoryEntrySize = 46;
 constexpr std::uint16_t kEncryptedFlags = 0x0001 | 0x0040;
 constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64Marker16 = 0xFFFF;
+constexpr std::uint64_t kExtraHeaderSize = 4;
+constexpr std::uint32_t kUnicodePathTag = 0x7075;
+constexpr std::uint8_t kUnicodePathVersion = 1;
+constexpr std::uint64_t kUnicodePathFixedSize = 5;  // version and the name's CRC-32
 
 constexpr auto& little = littleEndian;
 
@@ -53,6 +60,28 @@ bool isSingleDiskWithoutZip64(std::span<const std::uint8_t> tail, const EndRecor
            end.directorySize != kZip64Marker32 && end.directoryStart != kZip64Marker32;
 }
 
+// The Unicode path extra field among an entry's extra fields, when its
+// version is known and its CRC-32 is the name's. Extra fields that do not
+// add up end the search, as if there were none: they decide nothing else.
+std::optional<std::string> unicodePath(std::span<const std::uint8_t> extra, std::string_view name) {
+    for (std::uint64_t position = 0; position + kExtraHeaderSize <= extra.size();) {
+        const std::uint64_t size = little(extra, position + 2, 2);
+        const std::uint64_t data = position + kExtraHeaderSize;
+        if (data + size > extra.size()) {
+            break;
+        }
+        if (little(extra, position, 2) == kUnicodePathTag && size >= kUnicodePathFixedSize &&
+            extra[data] == kUnicodePathVersion &&
+            little(extra, data + 1, 4) ==
+                crc32(0, reinterpret_cast<const Bytef*>(name.data()), static_cast<uInt>(name.size()))) {
+            const auto* text = reinterpret_cast<const char*>(extra.data() + data + kUnicodePathFixedSize);
+            return std::string(text, size - kUnicodePathFixedSize);
+        }
+        position = data + size;
+    }
+    return std::nullopt;
+}
+
 // The entries as the central directory lists them, with their start only.
 std::optional<std::vector<ZipEntry>> readEntries(std::span<const std::uint8_t> directory, std::uint32_t count) {
     std::vector<ZipEntry> entries;
@@ -81,6 +110,9 @@ std::optional<std::vector<ZipEntry>> readEntries(std::span<const std::uint8_t> d
         }
         const auto* name = reinterpret_cast<const char*>(directory.data() + position + kDirectoryEntrySize);
         entry.name.assign(name, nameLength);
+        entry.unicodePath = unicodePath(
+            directory.subspan(position + kDirectoryEntrySize + nameLength, little(directory, position + 30, 2)),
+            entry.name);
         entries.push_back(std::move(entry));
         position = next;
     }

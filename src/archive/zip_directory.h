@@ -29,6 +29,12 @@ struct ZipEntry {
     std::uint16_t flags = 0;
     std::uint16_t modifiedTime = 0;
     std::uint16_t modifiedDate = 0;
+    // The name in UTF-8 from the central directory's Unicode path extra
+    // field (0x7075), when it has one whose CRC-32 is that of the name's
+    // bytes: how tools that write a name in a code page of their own give it
+    // in Unicode too. A field whose CRC-32 differs was left by a program that
+    // renamed the entry without knowing the field, and names nothing.
+    std::optional<std::string> unicodePath = std::nullopt;
 };
 
 struct ZipDirectory {

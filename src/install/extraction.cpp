@@ -99,6 +99,9 @@ std::wstring fullPathName(const std::wstring& path) {
 bool entriesAccepted(const ZipDirectory& directory, const EntryPaths& paths, const std::wstring& destination) {
     const std::wstring fullDestination = fullPathName(destination);
     const auto staysInside = [&](const EntryPath& path) {
+        if (path.path.empty()) {
+            return path.directory;  // the staging folder's own entry ("./"): nothing to make
+        }
         const std::wstring full = fullPathName(destination + L'\\' + path.path);
         return !fullDestination.empty() && full.size() > fullDestination.size() + 1 &&
                full.compare(0, fullDestination.size(), fullDestination) == 0 &&

@@ -9,11 +9,13 @@ whole module; a test ends only what it started.
 
 import functools
 import hashlib
+import http.client
 import io
 import json
 import os
 import re
 import shutil
+import ssl
 import subprocess
 import sys
 import time
@@ -389,3 +391,16 @@ def build_release(folder, data, options=()):
         "--signing-key", KEY_DIR / "release.pem", *options])], capture_output=True, text=True, encoding="utf-8")
     assert result.returncode == 0, result.stderr
     return out
+
+
+def pinned_get(path, method="GET"):
+    """A request over TLS to the test port that trusts only the test build's pinned certificate."""
+    context = ssl.create_default_context(cafile=KEY_DIR / "pinned.crt")
+    context.check_hostname = False
+    connection = http.client.HTTPSConnection("127.0.0.1", PORT, context=context, timeout=10)
+    try:
+        connection.request(method, path)
+        response = connection.getresponse()
+        return response.status, response.read()
+    finally:
+        connection.close()

@@ -10,7 +10,7 @@ import subprocess
 import sys
 
 import harness
-from conftest import CHECK_PREFIX, KEY_DIR, PORT, SUPPORT_DIR, build_release, entries
+from conftest import CHECK_PREFIX, PORT, SUPPORT_DIR, build_release, entries, pinned_get
 from conftest import RELEASE_DATA_FILE as DATA_FILE
 from conftest import RELEASE_VERSION as VERSION
 
@@ -34,22 +34,14 @@ def get(path):
         connection.close()
 
 
-def pinned_get(path, method="GET"):
-    """A request over TLS that trusts only the test build's pinned certificate."""
-    context = ssl.create_default_context(cafile=KEY_DIR / "pinned.crt")
-    context.check_hostname = False
-    connection = http.client.HTTPSConnection("127.0.0.1", PORT, context=context, timeout=10)
-    try:
-        connection.request(method, path)
-        response = connection.getresponse()
-        return response.status, response.read()
-    finally:
-        connection.close()
-
-
 def access_log(nginx):
     lines = (nginx.parent / "nginx" / "access.log").read_text(encoding="utf-8").splitlines()
     return [ACCESS_LINE.search(line).groups() for line in lines]
+
+
+def own_log(nginx, name):
+    """A log of the template's own formats: time, client address, method, path (and status)."""
+    return [line.split(" ")[1:] for line in (nginx.parent / "nginx" / name).read_text(encoding="utf-8").splitlines()]
 
 
 def test_rendered_configuration_answers_every_version_and_serves_the_package(tmp_path):
@@ -82,9 +74,9 @@ def test_release_served_by_nginx_is_installed_across_a_broken_connection(office,
         office.start_updater(executable=harness.SIGNED_UPDATER)
 
         assert office.wait_for_exit(timeout=120) == 0
-        requests = access_log(root)
-    assert requests == [("GET", CHECK_PREFIX + "1.0.0.0", "200", "NIRVA-Updater"),
-                        ("GET", PACKAGE_PATH, "200", "NIRVA-Updater"), ("GET", PACKAGE_PATH, "206", "NIRVA-Updater")]
+        requests, checks = access_log(root), own_log(root, "checks.log")
+    assert requests == [("GET", PACKAGE_PATH, "200", "NIRVA-Updater"), ("GET", PACKAGE_PATH, "206", "NIRVA-Updater")]
+    assert checks == [["127.0.0.1", "GET", CHECK_PREFIX + "1.0.0.0", "200"]]
     start = office.wait_for_starts(1)
     assert [(s["version"], s["cwd"].endswith("\\office\\NIRVA")) for s in start] == [(VERSION, True)]
     folder = office.folder
@@ -106,20 +98,24 @@ def test_reports_are_answered_with_no_content_logged_apart_and_counted_by_the_re
             assert pinned_get(REPORT_PREFIX + report) == (204, b"")
         assert pinned_get(REPORT_PREFIX + reports[0], method="POST")[0] == 403
         assert pinned_get(CHECK_PREFIX + "1.0.0.0")[0] == 404  # nothing published
+        # A flood from one address is cut off after a burst; what was refused is not logged as a report.
+        flood = [pinned_get(REPORT_PREFIX + reports[1])[0] for _ in range(30)]
+        assert set(flood) == {204, 429} and flood.index(429) > 10 and 204 not in flood[flood.index(429):]
 
         # nginx writes a log line only after its answer has gone out.
         report_log = nginx.parent / "nginx" / "reports.log"
-        harness.wait_until(lambda: len(report_log.read_text(encoding="utf-8").splitlines()) > len(reports), 10)
-        logged = [line.split(" ") for line in report_log.read_text(encoding="utf-8").splitlines()]
-        assert [fields[1:] for fields in logged] == [["GET", REPORT_PREFIX + report] for report in reports] + \
-            [["POST", REPORT_PREFIX + reports[0]]]
-        assert all(datetime.datetime.fromisoformat(fields[0]).tzinfo for fields in logged)
-        # The main log keeps its own lines, in its own format, without the reports.
-        harness.wait_until(lambda: access_log(nginx), 10)
-        assert [entry[:3] for entry in access_log(nginx)] == [("GET", CHECK_PREFIX + "1.0.0.0", "404")]
+        taken = len(reports) + flood.count(204)
+        harness.wait_until(lambda: len(own_log(nginx, "reports.log")) >= taken and own_log(nginx, "checks.log"), 10)
+        logged = own_log(nginx, "reports.log")
+        assert logged == [["127.0.0.1", "GET", REPORT_PREFIX + report] for report in reports + [reports[1]] * (taken - 3)]
+        assert all(datetime.datetime.fromisoformat(line.split(" ")[0]).tzinfo
+                   for line in report_log.read_text().splitlines())
+        assert own_log(nginx, "checks.log") == [["127.0.0.1", "GET", CHECK_PREFIX + "1.0.0.0", "404"]]
+        # The main log gets neither.
+        assert access_log(nginx) == []
 
         result = subprocess.run([sys.executable, str(harness.RELEASE_TOOL), "report", str(report_log)],
                                 capture_output=True, text=True, encoding="utf-8")
         assert result.returncode == 0, result.stderr
-        assert [VERSION, "1", "1", "0"] in [line.split() for line in result.stdout.splitlines()]
-        assert "2 not a well-formed report" in result.stdout
+        assert [VERSION, "1", "1", "0", "0", "0.0", "%"] in [line.split() for line in result.stdout.splitlines()]
+        assert "1 not a well-formed report" in result.stdout

@@ -47,47 +47,58 @@ TEST(EntryNames, FollowTheSharedTable) {
     }
 }
 
+ZipEntry entryNamed(std::string name, std::uint16_t flags, std::optional<std::string> unicodePath = {}) {
+    ZipEntry entry;
+    entry.name = std::move(name);
+    entry.flags = flags;
+    entry.unicodePath = std::move(unicodePath);
+    return entry;
+}
+
 struct DecodeCase {
     const char* what;
-    std::string bytes;
-    bool utf8;
-    std::optional<std::wstring> name;
+    ZipEntry entry;
+    EntryNameText text;
 };
 
 TEST(EntryNames, AreDecodedAsTheEntrySays) {
     const DecodeCase cases[] = {
-        {"UTF-8 when flagged", "\xDA\xAF\xD8\xB2.txt", true, L"\u06AF\u0632.txt"},
-        {"code page 437 otherwise", "caf\x82 \x81.txt", false, L"caf\u00E9 \u00FC.txt"},
-        {"flagged but not UTF-8", "caf\x82.txt", true, std::nullopt},
-        {"a UTF-8 surrogate", "a\xED\xA0\x80", true, std::nullopt},
+        {"UTF-8 when flagged", entryNamed("\xDA\xAF\xD8\xB2.txt", 0x0800), {NameProblem::None, L"\u06AF\u0632.txt"}},
+        {"ASCII without the flag", entryNamed("data/a.txt", 0), {NameProblem::None, L"data/a.txt"}},
+        {"other bytes without the flag", entryNamed("\xDA\xAF.txt", 0), {NameProblem::Unflagged, L""}},
+        {"code page 437 is no longer guessed", entryNamed("caf\x82.txt", 0), {NameProblem::Unflagged, L""}},
+        {"the Unicode path field's name", entryNamed("?.txt", 0, "\xDA\xAF.txt"), {NameProblem::None, L"\u06AF.txt"}},
+        {"the flag before the field", entryNamed("a.txt", 0x0800, "b.txt"), {NameProblem::None, L"a.txt"}},
+        {"a field that is not UTF-8", entryNamed("\x82.txt", 0, "\x82.txt"), {NameProblem::Undecodable, L""}},
+        {"flagged but not UTF-8", entryNamed("caf\x82.txt", 0x0800), {NameProblem::Undecodable, L""}},
+        {"a UTF-8 surrogate", entryNamed("a\xED\xA0\x80", 0x0800), {NameProblem::Undecodable, L""}},
     };
     for (const DecodeCase& c : cases) {
-        EXPECT_EQ(decodeEntryName(c.bytes, c.utf8), c.name) << c.what;
+        const EntryNameText text = entryNameText(c.entry);
+        EXPECT_EQ(text.problem, c.text.problem) << c.what;
+        EXPECT_EQ(text.name, c.text.name) << c.what;
     }
 }
 
-ZipEntry entryNamed(std::string name, std::uint16_t flags) {
-    ZipEntry entry;
-    entry.name = std::move(name);
-    entry.flags = flags;
-    return entry;
-}
-
 TEST(EntryNames, BecomePathsUnderTheStagingFolder) {
-    const EntryPaths paths = entryPaths({entryNamed("data/", 0), entryNamed("data/\xDA\xAF.txt", 0x0800),
-                                         entryNamed("nirva_acc.exe", 0)});
+    const EntryPaths paths = entryPaths({entryNamed("./", 0), entryNamed("./data/", 0),
+                                         entryNamed("data/./\xDA\xAF.txt", 0x0800), entryNamed("nirva_acc.exe", 0)});
     ASSERT_EQ(paths.problem, NameProblem::None);
-    ASSERT_EQ(paths.paths.size(), 3u);
-    EXPECT_EQ(paths.paths[0].path, L"data");
+    ASSERT_EQ(paths.paths.size(), 4u);
+    // "./" is the staging folder itself; the other "." folders are dropped.
+    EXPECT_EQ(paths.paths[0].path, L"");
     EXPECT_TRUE(paths.paths[0].directory);
-    EXPECT_EQ(paths.paths[1].path, L"data\\\u06AF.txt");
-    EXPECT_FALSE(paths.paths[1].directory);
-    EXPECT_EQ(paths.paths[2].path, L"nirva_acc.exe");
-    // A name that is not what its flag says refuses the whole package.
+    EXPECT_EQ(paths.paths[1].path, L"data");
+    EXPECT_TRUE(paths.paths[1].directory);
+    EXPECT_EQ(paths.paths[2].path, L"data\\\u06AF.txt");
+    EXPECT_FALSE(paths.paths[2].directory);
+    EXPECT_EQ(paths.paths[3].path, L"nirva_acc.exe");
+    // A name that is not what its flag says refuses the whole package, and so does one without a flag.
     EXPECT_EQ(entryPaths({entryNamed("ok.txt", 0), entryNamed("\xFF.txt", 0x0800)}).problem,
               NameProblem::Undecodable);
-    // A name in code page 437 meets the same rules.
-    EXPECT_EQ(entryPaths({entryNamed("a\x81/nul.txt", 0)}).problem, NameProblem::Device);
+    EXPECT_EQ(entryPaths({entryNamed("ok.txt", 0), entryNamed("\xDA\xAF.txt", 0)}).problem, NameProblem::Unflagged);
+    // A name from the Unicode path field meets the same rules.
+    EXPECT_EQ(entryPaths({entryNamed("a?/nul.txt", 0, "a\xDA\xAF/nul.txt")}).problem, NameProblem::Device);
 }
 
 }  // namespace

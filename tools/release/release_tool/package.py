@@ -9,7 +9,7 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import patches, signing
+from . import patches, signing, stages as release_stages
 from .checks import UPDATER_EXE, Refusal, check_manifest_text, misread_fields, rollout_problems, signature_problems
 from .reader import NUMBER_KEYS, Manifest, read_manifest
 
@@ -33,6 +33,8 @@ class Published:
     # With previous packages: the patches folder and what went into it.
     patch_folder: Path | None = None
     patch_results: patches.PatchResults | None = None
+    # With stages: the folder of the signed stage files.
+    stage_folder: Path | None = None
 
 
 def release_entries(folder: Path) -> list[str]:
@@ -187,16 +189,21 @@ def _replace_folder(part: Path, final: Path) -> None:
 
 
 def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | None = None,
-            signing_key: Path | None = None, previous: list[Path] | None = None) -> Published:
-    """Writes the package, its patches from the previous packages and the
-    manifest with its sha256 into out_dir; on any problem nothing new is left there."""
+            signing_key: Path | None = None, previous: list[Path] | None = None,
+            stages: list[int] | None = None) -> Published:
+    """Writes the package, its patches from the previous packages, the
+    manifest with its sha256 and, given stages, the signed stage files into
+    out_dir; on any problem nothing new is left there. The manifest's
+    rollout is then the first stage's."""
     out_dir.mkdir(parents=True, exist_ok=True)
     sources = package_sources(folder, updater)
     entries = list(sources)
     package, manifest_path = out_dir / PACKAGE_NAME, out_dir / MANIFEST_NAME
     patch_folder = out_dir / (PACKAGE_NAME + patches.FOLDER_SUFFIX)
+    stage_folder = out_dir / release_stages.FOLDER
     # In this order: a client that sees the new manifest must find its package and patches.
-    parts = {final: final.with_name(final.name + ".part") for final in (patch_folder, package, manifest_path)}
+    parts = {final: final.with_name(final.name + ".part")
+             for final in (stage_folder, patch_folder, package, manifest_path)}
     try:
         write_package(sources, parts[package])
         results = patches.write_patches(parts[package], previous, parts[patch_folder]) if previous else None
@@ -209,14 +216,19 @@ def publish(folder: Path, manifest: Manifest, out_dir: Path, updater: Path | Non
         problems = verify_output(parts[package], parts[manifest_path], manifest, entries, signing_key)
         if problems:
             raise Refusal(problems)
+        if stages:
+            release_stages.write_stages(manifest, stages, signing_key, parts[stage_folder])
+        _replace_folder(parts[stage_folder], stage_folder)
         _replace_folder(parts[patch_folder], patch_folder)
         for final in (package, manifest_path):
             parts[final].replace(final)
     finally:
-        shutil.rmtree(parts.pop(patch_folder), ignore_errors=True)
+        for folder_part in (parts.pop(stage_folder), parts.pop(patch_folder)):
+            shutil.rmtree(folder_part, ignore_errors=True)
         for part in parts.values():
             part.unlink(missing_ok=True)
-    return Published(manifest, package, manifest_path, patch_folder if results else None, results)
+    return Published(manifest, package, manifest_path, patch_folder if results else None, results,
+                     stage_folder if stages else None)
 
 
 def restage(manifest_path: Path, rollout: str, signing_key: Path | None) -> Manifest:

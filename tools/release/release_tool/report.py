@@ -2,9 +2,10 @@
 
 Each updater that ends an update attempt, or starts after a failed check,
 sends one GET whose path is the report; the server answers 204 and writes a
-line of its own log (deploy/nginx: the time, the method, the path):
+line of its own log (deploy/nginx: the time, the client's address, the method,
+the path; lines of older servers have no address):
 
-    2026-12-01T08:30:00+00:00 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
+    2026-12-01T08:30:00+00:00 203.0.113.7 GET /api/marlix/report/NIRVA_ACC/<from>/<to>/<outcome>/<step>/<code>/<office id>
 """
 
 import datetime
@@ -19,14 +20,20 @@ from .checks import VERSION_PATTERN, Refusal
 from .reader import parse_version
 
 REPORT_PREFIX = "/api/marlix/report/NIRVA_ACC/"
-INSTALLED, FAILED, CHECK_FAILED = "installed", "failed", "checkfailed"
-# The updater's names for the steps of a run (src/common/failure.cpp).
+INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK = "installed", "failed", "checkfailed", "rolledback"
+OUTCOMES = (INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK)
+# The updater's names for the steps of a run (src/common/failure.cpp); a
+# release that was installed but failed to start, and was taken back, ends at "start".
 STEPS = ("none", "check", "access", "download", "stop", "moveaside", "unpack", "verify", "swap", "rollback",
-         "selfupdate")
+         "selfupdate", "start")
 # The to-version of a start whose check failed: no release was offered.
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
 CODE = re.compile(r"[0-9]{1,10}")
+# What nginx's $remote_addr writes: an IPv4 or IPv6 address.
+ADDRESS = re.compile(r"[0-9A-Fa-f:.]{2,45}")
+# A query after the office id (?cause=<word>, from newer updaters) is allowed and not counted.
+QUERY = re.compile(r"\?[!-~]*")
 MAX_CODE = 2**32 - 1
 
 
@@ -39,6 +46,8 @@ class Report:
     step: str
     code: int
     office: str
+    # The client's address, where the log line has it.
+    address: str | None = None
 
 
 def _consistent(to_version: str, outcome: str, step: str) -> bool:
@@ -46,27 +55,30 @@ def _consistent(to_version: str, outcome: str, step: str) -> bool:
     installation failed at no step and a failure at one."""
     if (outcome == CHECK_FAILED) != (to_version == NO_RELEASE):
         return False
-    return outcome in (INSTALLED, FAILED, CHECK_FAILED) and (outcome == INSTALLED) == (step == "none")
+    return outcome in OUTCOMES and (outcome == INSTALLED) == (step == "none")
 
 
 def parse_line(line: str) -> Report | None:
     """The report a log line holds, or None when it is not a well-formed one."""
     fields = line.rstrip("\r\n").split(" ")
-    if len(fields) != 3 or fields[1] != "GET" or not fields[2].startswith(REPORT_PREFIX):
+    address = fields.pop(1) if len(fields) == 4 else None
+    if (len(fields) != 3 or fields[1] != "GET" or not fields[2].startswith(REPORT_PREFIX)
+            or (address is not None and not ADDRESS.fullmatch(address))):
         return None
     try:
         time = datetime.datetime.fromisoformat(fields[0])
     except ValueError:
         return None
-    parts = fields[2][len(REPORT_PREFIX):].split("/")
-    if len(parts) != 6:
+    path, mark, query = fields[2].partition("?")
+    parts = path[len(REPORT_PREFIX):].split("/")
+    if len(parts) != 6 or (mark and not QUERY.fullmatch(mark + query)):
         return None
     from_version, to_version, outcome, step, code, office = parts
     if not (VERSION_PATTERN.fullmatch(from_version) and (to_version == NO_RELEASE or VERSION_PATTERN.fullmatch(to_version))
             and step in STEPS and CODE.fullmatch(code) and int(code) <= MAX_CODE and OFFICE_ID.fullmatch(office)
             and time.tzinfo is not None and _consistent(to_version, outcome, step)):
         return None
-    return Report(time, from_version, to_version, outcome, step, int(code), office)
+    return Report(time, from_version, to_version, outcome, step, int(code), office, address)
 
 
 def log_files(paths: Iterable[Path]) -> list[Path]:
@@ -101,6 +113,8 @@ class ReleaseOutcome:
     and the failure reports by step and code with the offices that sent them."""
     release: str
     offices: dict[str, str] = field(default_factory=dict)
+    # When each office's latest report came.
+    times: dict[str, datetime.datetime] = field(default_factory=dict)
     failures: dict[tuple[str, int], list[str]] = field(default_factory=lambda: defaultdict(list))
 
     @property
@@ -112,8 +126,17 @@ class ReleaseOutcome:
         return sum(outcome == INSTALLED for outcome in self.offices.values())
 
     @property
+    def rolled_back(self) -> int:
+        return sum(outcome == ROLLED_BACK for outcome in self.offices.values())
+
+    @property
     def failed(self) -> int:
-        return self.tried - self.installed
+        return self.tried - self.installed - self.rolled_back
+
+    @property
+    def failure_share(self) -> float:
+        """Offices whose latest report failed or was rolled back, in percent of those that tried."""
+        return 100 * (self.tried - self.installed) / self.tried if self.tried else 0.0
 
 
 def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
@@ -124,6 +147,7 @@ def summarize(reports: Iterable[Report]) -> list[ReleaseOutcome]:
     for report in sorted(reports, key=lambda report: report.time):
         outcome = releases.setdefault(report.to_version, ReleaseOutcome(report.to_version))
         outcome.offices[report.office] = report.outcome
+        outcome.times[report.office] = report.time
         if report.outcome != INSTALLED:
             outcome.failures[(report.step, report.code)].append(report.office)
     return sorted(releases.values(), key=lambda outcome: (outcome.release == NO_RELEASE,
