@@ -10,9 +10,10 @@ import shutil
 
 import pytest
 
-from conftest import (DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, IDOK, INSTALLATION_FAILURE_TEXT,
-                      OLD_APPLICATION, UPDATER, WINE_RUN, WINDOW_TITLE, entries, events, harness, manifest, offer,
-                      package, package_requests, release_with_updater, sha256, start_update, wait_until)
+from conftest import (DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, EXTRACTION_FAILURE_TEXT, FOLDER_HELD_TEXT, IDOK,
+                      INSTALLATION_FAILURE_TEXT, OLD_APPLICATION, UPDATER, WINE_RUN, WINDOW_TITLE, entries, events,
+                      harness, manifest, offer, package, package_requests, release_with_updater, sha256, start_update,
+                      wait_until)
 from test_server import REPORT_PREFIX
 from test_update import NEW_RELEASE, OLD_RELEASE, files, install_old_release
 
@@ -20,7 +21,6 @@ NEXT_UPDATER = UPDATER.parent / "next" / "nirva_updater.exe"
 # The boxes' texts as the user reads them; "\u200c" is the joiner inside "be-ruz".
 FILES_IN_USE_TEXT = ("نصب به\u200cروزرسانی انجام نشد، زیرا برنامه دیگری فایل های نرم افزار را باز نگه داشته است. "
                      "لطفاً برنامه های زیر را ببندید و دوباره برنامه را باز کنید.")
-FOLDER_HELD_TEXT = "برنامه دیگری فایل های نرم افزار را باز نگه داشته است؛ در انتظار بسته شدن آن..."
 ROLLBACK_PENDING_TEXT = ("نصب به\u200cروزرسانی با خطا مواجه شد. "
                          "نسخه قبلی نرم افزار در اجرای بعدی برنامه بازگردانده میشود.")
 FOLDER_NOT_WRITABLE_TEXT = ("این کاربر اجازه تغییر پوشه نرم افزار را ندارد و به\u200cروزرسانی نصب نمیشود. "
