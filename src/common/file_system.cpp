@@ -20,6 +20,8 @@ constexpr DWORD kProbeRetryMs = 2000;
 // The Restart Manager is asked about this many of a folder's files at most:
 // its programs and libraries first, which running programs hold the longest.
 constexpr size_t kMostFilesAsked = 2000;
+// Rare paths (a held folder, the one probe of a start) are marked cold: GCC
+// then keeps them small rather than fast, and the program stays small.
 
 #ifdef NIRVA_TEST_FAULTS
 
@@ -258,7 +260,7 @@ bool isProgramOrLibrary(const std::wstring& path) {
 }
 
 // The folder's files, its programs and libraries first, kMostFilesAsked at most.
-std::vector<std::wstring> filesToAskAbout(const std::wstring& folder) {
+[[gnu::cold]] std::vector<std::wstring> filesToAskAbout(const std::wstring& folder) {
     std::vector<std::wstring> programs;
     std::vector<std::wstring> others;
     std::vector<std::wstring> folders{folder};
@@ -284,7 +286,7 @@ std::vector<std::wstring> filesToAskAbout(const std::wstring& folder) {
     return programs;
 }
 
-FolderHolders askRestartManager(const std::vector<std::wstring>& files) {
+[[gnu::cold]] FolderHolders askRestartManager(const std::vector<std::wstring>& files) {
     DWORD number = 0;
     WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
     if (RmStartSession(&number, 0, key) != ERROR_SUCCESS) {
@@ -445,7 +447,7 @@ std::optional<std::uint64_t> freeBytesBeside(const wchar_t* path) {
     return available.QuadPart;
 }
 
-DWORD officeFolderWriteRefusal() {
+[[gnu::cold]] DWORD officeFolderWriteRefusal() {
     constexpr char kProbeText[] = "nirva";
     {
         const OwnedFileHandle probe = openFile(kWriteProbeFile, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
@@ -470,7 +472,7 @@ DWORD officeFolderWriteRefusal() {
     return removeFileUntil(kMovedWriteProbeFile, deadline) ? 0 : GetLastError();
 }
 
-FolderHolders askFolderHolders(const wchar_t* folder) {
+[[gnu::cold]] FolderHolders askFolderHolders(const wchar_t* folder) {
 #ifdef NIRVA_TEST_FAULTS
     // Wine's Restart Manager names nobody: the test build can have it name
     // the processes a test chose.

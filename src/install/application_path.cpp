@@ -60,7 +60,7 @@ bool mayBeInsideThroughAnotherPath(const std::wstring& imagePath, const std::wst
            !imagePathNamesApplication(imagePath.substr(0, imageRoot), folderPath.substr(0, folderRoot));
 }
 
-std::vector<std::wstring> enclosingFolders(const std::wstring& path) {
+[[gnu::cold]] std::vector<std::wstring> enclosingFolders(const std::wstring& path) {
     std::vector<std::wstring> folders;
     const size_t root = rootLength(path);
     if (root == 0) {

@@ -47,16 +47,9 @@ void stopFolderPrograms(const std::vector<DWORD>& processIds, const ProgramFolde
     });
 }
 
-}  // namespace
-
-FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step, const HeldNotice& notice) {
-    if (moveOnce(from, to)) {
-        return {};
-    }
-    DWORD error = GetLastError();
-    if (!isHeld(error)) {
-        return {{step, FailureKind::Disk, 0, error}, {}, {}};
-    }
+// The wait for a folder whose move was refused, a rare path kept small.
+[[gnu::cold]] FolderMove waitWhileHeld(const wchar_t* from, const wchar_t* to, FailureStep step,
+                                       const HeldNotice& notice, DWORD error) {
     notice(true);
     HoldBounds bounds;
     applyHoldBoundsSwitch(bounds);
@@ -83,4 +76,17 @@ FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep st
             return {{step, FailureKind::Disk, 0, error}, {}, {}};
         }
     }
+}
+
+}  // namespace
+
+FolderMove moveHeldFolder(const wchar_t* from, const wchar_t* to, FailureStep step, const HeldNotice& notice) {
+    if (moveOnce(from, to)) {
+        return {};
+    }
+    const DWORD error = GetLastError();
+    if (!isHeld(error)) {
+        return {{step, FailureKind::Disk, 0, error}, {}, {}};
+    }
+    return waitWhileHeld(from, to, step, notice, error);
 }

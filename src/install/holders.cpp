@@ -18,7 +18,7 @@ HoldWatch startHoldWatch(ULONGLONG nowMs) {
     return {nowMs, {}, nowMs, {}};
 }
 
-HoldVerdict judgeHolders(const HoldWatch& watch, const HolderLook& look, ULONGLONG nowMs, const HoldBounds& bounds) {
+[[gnu::cold]] HoldVerdict judgeHolders(const HoldWatch& watch, const HolderLook& look, ULONGLONG nowMs, const HoldBounds& bounds) {
     HoldVerdict verdict{watch, {}, {}, false};
     std::vector<DWORD> seen;
     for (const Holder& holder : look.holders) {
@@ -48,7 +48,7 @@ HoldVerdict judgeHolders(const HoldWatch& watch, const HolderLook& look, ULONGLO
     return verdict;
 }
 
-std::wstring holdersLogText(const HolderLook& look) {
+[[gnu::cold]] std::wstring holdersLogText(const HolderLook& look) {
     if (!look.answered) {
         return L"unknown";
     }

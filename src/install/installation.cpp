@@ -58,8 +58,8 @@ Failure verifyStagedRelease(const std::wstring& releaseVersion) {
 }
 
 // A step's line: its duration, and the programs that held its folder when
-// they made it fail.
-void logStep(SupportLog& log, FailureStep step, ULONGLONG started, const Failure& failure, const FolderMove* move) {
+// they made it fail. Written once per step: kept small rather than fast.
+[[gnu::cold]] void logStep(SupportLog& log, FailureStep step, ULONGLONG started, const Failure& failure, const FolderMove* move) {
     const LogField name("step", failureStepName(step));
     const LogField ms("ms", GetTickCount64() - started);
     const LogField result("result", failure ? "failed" : "done");
@@ -120,7 +120,7 @@ Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const Unpack
 // The old application back in its place after a failed step. When even
 // that is refused to the end, the application folder is missing until the
 // next start's repair puts the backup back, and the failure is the rollback's.
-Installation rollBack(Installation failed, bool hadApplication, const HeldNotice& held, SupportLog& log) {
+[[gnu::cold]] Installation rollBack(Installation failed, bool hadApplication, const HeldNotice& held, SupportLog& log) {
     vacatePath(kStagingDirectory);
     if (!hadApplication) {
         return failed;
