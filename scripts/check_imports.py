@@ -3,6 +3,9 @@
 
     check_imports.py EXECUTABLE TABLE    compare its imports with the table
     check_imports.py --list EXECUTABLE   print its imports as table rows
+    ... --without TEXT                   and fail when the executable holds
+                                         TEXT (as ASCII or UTF-16): a test
+                                         switch's name, which a release must lack
 
 Windows refuses to start a program that imports a function its DLL does not
 export, so every function the release executable imports, statically or
@@ -164,9 +167,12 @@ def main(argv):
     parser.add_argument("--list", action="store_true", help="print the imports as table rows and stop")
     parser.add_argument("executable", type=Path)
     parser.add_argument("table", type=Path, nargs="?")
+    parser.add_argument("--without", action="append", default=[], metavar="TEXT",
+                        help="fail when the executable holds TEXT, in ASCII or UTF-16")
     arguments = parser.parse_args(argv)
     try:
-        imports = read_imports(arguments.executable.read_bytes())
+        data = arguments.executable.read_bytes()
+        imports = read_imports(data)
         if arguments.list or arguments.table is None:
             print("\n".join(f"{dll}\t{function}\t{binding}" for dll, function, binding in imports))
             return 0
@@ -175,6 +181,8 @@ def main(argv):
         print(f"check_imports: {arguments.executable}: {error}", file=sys.stderr)
         return 2
     found = problems(imports, rows, arguments.table.name)
+    found += [f"{arguments.executable.name} holds {text!r}: it has a test switch a release must not have"
+              for text in arguments.without if text.encode("ascii") in data or text.encode("utf-16-le") in data]
     for message in found:
         print(message, file=sys.stderr)
     imported = {(dll, function) for dll, function, _ in imports}

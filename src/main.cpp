@@ -90,11 +90,14 @@ NetworkRoute routeForRun(SupportLog& log) {
 
 // The decision, and for a newer release offered in stages the rollout and
 // the office's bucket, which tell a support person why it was not offered.
-void logDecision(SupportLog& log, const Offer& offer, bool refused) {
+// A release this office took back is refused; one offered to an office
+// folder this user may not change is not offered after all.
+void logDecision(SupportLog& log, const Offer& offer, bool refused, bool notWritable) {
     const char* decision = !offer.newer                           ? "nothingnewer"
                            : refused                              ? "refused"
                            : offer.place == RolloutPlace::Outside ? "outside"
                            : offer.place == RolloutPlace::Unplaced ? "unplaced"
+                           : notWritable                          ? "notwritable"
                            : offer.manifest.mandatory             ? "mandatory"
                                                                   : "offered";
     if (!offer.newer || refused || !offer.manifest.rollout) {
@@ -156,12 +159,26 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
     // A release that this office took back, mandatory or not, is not offered
     // again; nor is one whose rollout does not reach the office.
     const bool refused = offer.newer && isRefusedRelease(offer.manifest.version, refusedRelease);
-    logDecision(log, offer, refused);
     if (!offer.newer || refused || offer.place != RolloutPlace::Inside) {
+        logDecision(log, offer, refused, false);
         const int code = endWithNothingNewer();
         reports.sendKept();
         return code;
     }
+    // No update can be installed from an account that may not change the
+    // office folder (an application under Program Files for standard users):
+    // nothing is downloaded, and the vendor learns how many offices are so.
+    // A mandatory release too: blocking the office's work would not install it.
+    if (const DWORD refusal = officeFolderWriteRefusal()) {
+        logDecision(log, offer, false, true);
+        const int code = endWithoutWriteAccess();
+        const Failure failure{FailureStep::Access, FailureKind::Disk, 0, refusal};
+        logOutcome(log, "failed", offer.manifest.version, failure);
+        reports.sendKept();
+        reports.send(attemptReport(asked, offer.manifest.version, failure));
+        return code;
+    }
+    logDecision(log, offer, false, false);
     std::optional<InstalledRelease> installed;
     const int code = offerUpdate(instance, {offer, check.route, log, reports, installed}, showCommand);
     if (installed) {

@@ -17,8 +17,7 @@ namespace {
 // cannot be read now (held by another program, a share that reconnects):
 // the office's id may be in it, and is not to be overwritten.
 std::optional<std::string> readOfficeIdFile() {
-    const OwnedFileHandle file(CreateFileW(kOfficeIdFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file = openFile(kOfficeIdFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (!file) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? std::optional<std::string>(std::string()) : std::nullopt;

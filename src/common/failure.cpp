@@ -11,12 +11,14 @@ const char* failureStepName(FailureStep step) {
     switch (step) {
         case FailureStep::None: return "none";
         case FailureStep::Check: return "check";
+        case FailureStep::Access: return "access";
         case FailureStep::Download: return "download";
-        case FailureStep::StopApplication: return "stop";
+        case FailureStep::Stop: return "stop";
         case FailureStep::MoveAside: return "moveaside";
         case FailureStep::Unpack: return "unpack";
-        case FailureStep::CheckPackage: return "verify";
+        case FailureStep::Verify: return "verify";
         case FailureStep::Swap: return "swap";
+        case FailureStep::Rollback: return "rollback";
         case FailureStep::SelfUpdate: return "selfupdate";
         case FailureStep::Start: return "start";
         case FailureStep::Report: return "report";

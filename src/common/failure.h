@@ -8,18 +8,21 @@
 
 #include <cstdint>
 
-// Where in the run it failed, in the order a run meets them.
+// Where in the run it failed, in the order a run meets them. Each is named
+// as the logs and reports write it (failureStepName).
 enum class FailureStep : std::uint8_t {
-    None,             // nothing failed
-    Check,            // asking the server which release is current
-    Download,         // fetching or rebuilding the package
-    StopApplication,  // stopping this office's running application
-    MoveAside,        // removing leftovers and moving the application aside
-    Unpack,           // unpacking the package into the staging folder
-    CheckPackage,     // the unpacked program and its version, the flush
-    Swap,             // putting the staging folder in the application's place
-    SelfUpdate,       // replacing the updater with the release's
-    Start,            // the new release's first start, which must show a window
+    None,        // nothing failed
+    Check,       // asking the server which release is current
+    Access,      // this user may not change the office folder: nothing can be installed
+    Download,    // fetching or rebuilding the package
+    Stop,        // stopping this office's running application and the release's programs
+    MoveAside,   // removing leftovers and moving the application aside
+    Unpack,      // unpacking the package into the staging folder
+    Verify,      // the unpacked program and its version
+    Swap,        // putting the staging folder in the application's place
+    Rollback,    // putting the old application back after a failed step
+    SelfUpdate,  // replacing the updater with the release's
+    Start,       // the new release's first start, which must show a window
     // Not a step of an update: sending an outcome report, which is never
     // itself reported and never changes how a run ends.
     Report,

@@ -1,5 +1,6 @@
 #include "common/file_identity.h"
 
+#include "common/file_system.h"
 #include "common/owned_handles.h"
 
 #include <windows.h>
@@ -19,10 +20,7 @@ constexpr auto kFileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 }  // namespace
 
 std::optional<FileIdentity> fileIdentity(const std::wstring& path) {
-    // Opened for its attributes only, beside any other user of the file.
-    const OwnedFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const OwnedFileHandle file = openForIdentity(path.c_str());
     if (!file) {
         return std::nullopt;
     }

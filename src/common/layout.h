@@ -42,3 +42,7 @@ inline constexpr wchar_t kPendingReportFile[] = L"nirva_updater.report";
 // The latest release whose first start failed and which was taken back: an
 // offer of it is not installed again. A support person may delete it.
 inline constexpr wchar_t kRefusedReleaseFile[] = L"nirva_updater.refused";
+// Made and removed again at once, to learn whether this user may change the
+// office folder before anything is offered.
+inline constexpr wchar_t kWriteProbeFile[] = L"nirva_updater.probe";
+inline constexpr wchar_t kMovedWriteProbeFile[] = L"nirva_updater.probe.moved";

@@ -8,6 +8,7 @@
 #include <winhttp.h>
 #include <wincrypt.h>
 #include <bcrypt.h>
+#include <restartmanager.h>
 
 #include <cstddef>
 #include <memory>
@@ -71,3 +72,30 @@ struct InvalidValueCloser {
 using OwnedFileHandle = std::unique_ptr<void, InvalidValueCloser<CloseHandle>>;
 using OwnedFindHandle = std::unique_ptr<void, InvalidValueCloser<FindClose>>;
 using OwnedKey = OwnedHandle<void, BCryptDestroyKey>;
+
+// A Restart Manager session is a number, and 0 is one: the owner keeps
+// whether it holds one beside it.
+class RestartSessionHandle {
+public:
+    RestartSessionHandle() = default;
+    RestartSessionHandle(std::nullptr_t) {}
+    explicit RestartSessionHandle(DWORD session) : session_(session), held_(true) {}
+    DWORD session() const { return session_; }
+    friend bool operator==(RestartSessionHandle, RestartSessionHandle) = default;
+    friend bool operator==(RestartSessionHandle handle, std::nullptr_t) { return !handle.held_; }
+
+private:
+    DWORD session_ = 0;
+    bool held_ = false;
+};
+
+struct RestartSessionCloser {
+    using pointer = RestartSessionHandle;
+    void operator()(RestartSessionHandle handle) const noexcept {
+        const DWORD lastError = GetLastError();
+        RmEndSession(handle.session());
+        SetLastError(lastError);
+    }
+};
+
+using OwnedRestartSession = std::unique_ptr<void, RestartSessionCloser>;

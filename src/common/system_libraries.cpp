@@ -53,15 +53,19 @@ bool loadFromLimitedSearch() {
 // the program's folder. What this cannot settle is a DLL that a system DLL
 // loads later by its name alone: Windows looks for that one in the office
 // folder first. Only KB2533623 (or a newer Windows) closes that.
-bool loadByFullPath() {
+bool loadOneByFullPath(const wchar_t* name) {
     wchar_t directory[MAX_PATH];
     const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return false;
     }
+    const auto path = systemLibraryPath({directory, length}, name);
+    return path && LoadLibraryExW(path->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
+}
+
+bool loadByFullPath() {
     for (const wchar_t* name : kSystemLibraries) {
-        const auto path = systemLibraryPath({directory, length}, name);
-        if (!path || LoadLibraryExW(path->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr) {
+        if (!loadOneByFullPath(name)) {
             return false;
         }
     }
@@ -72,4 +76,8 @@ bool loadByFullPath() {
 
 bool loadSystemLibraries() {
     return limitSearchToSystemDirectory() ? loadFromLimitedSearch() : loadByFullPath();
+}
+
+bool loadSystemLibrary(const wchar_t* name) {
+    return loadOneByFullPath(name);
 }

@@ -7,3 +7,8 @@
 // the system directory first; the first use then finds it already loaded.
 // False when one cannot be loaded: there is then no window to say so in.
 bool loadSystemLibraries();
+
+// One more DLL, for a rare need (the Restart Manager, when a folder is held),
+// loaded by its full path in the system directory before its first use.
+// False when it cannot be: the caller then does without it.
+bool loadSystemLibrary(const wchar_t* name);

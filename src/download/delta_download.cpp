@@ -325,7 +325,7 @@ PatchUse patchUse() {
 // Whatever the next attempt or start keeps of the whole download is then
 // continued as it is, never thrown away by another rebuild from this package.
 RebuildResult refusePreviousPackage(const std::wstring& path, const Failure& why) {
-    removeTree(path.c_str());
+    removeFile(path.c_str());
     return {RebuildOutcome::Refused, why};
 }
 

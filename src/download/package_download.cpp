@@ -125,6 +125,11 @@ Failure downloadAttempt(DownloadJob& job) {
 // short) leaves the next attempt to the ordinary download, which keeps what
 // each answer brings.
 Failure attempt(DownloadJob& job, bool& rebuilding) {
+    // The whole package was kept before (its rename was refused, or the power
+    // went first): only the digest decides, no request.
+    if (isWhole(job.partial)) {
+        return finishPartial(job.partial, job.digest, job.packagePath);
+    }
     if (rebuilding) {
         const std::uint64_t keptBefore = job.partial.kept;
         const RebuildResult rebuilt = rebuildFromPreviousPackage(job);

@@ -76,8 +76,7 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
                     const std::optional<Sha256Digest>& digest) {
     partial.path = packagePath + kPartialSuffix;
     partial.recordPath = packagePath + kPartialRecordSuffix;
-    partial.file.reset(CreateFileW(partial.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    partial.file = openFile(partial.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     LARGE_INTEGER size{};
     if (!partial.file || !GetFileSizeEx(partial.file.get(), &size)) {
         partial.file.reset();
@@ -96,7 +95,8 @@ Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const
         return noHash;
     }
     const std::optional<PartialRecord> record = readRecord(partial.recordPath);
-    if (record && mayContinue(*record, partial.kept, url, partial.record.sha256) &&
+    const bool whole = record && mayTakeWhole(*record, partial.kept, url, partial.record.sha256);
+    if (record && (whole || mayContinue(*record, partial.kept, url, partial.record.sha256)) &&
         lengthAllowed(record->total, partial.bounds)) {
         partial.record = *record;
         if (rehashKeptBytes(partial)) {
@@ -147,9 +147,7 @@ Failure writeToPartial(PartialFile& partial, const unsigned char* bytes, DWORD c
             return failure;
         }
     }
-    DWORD written = 0;
-    if (!WriteFile(partial.file.get(), bytes, count, &written, nullptr) || written != count ||
-        !hashBytes(partial, bytes, count)) {
+    if (!writeToFile(partial.file.get(), partial.path.c_str(), bytes, count) || !hashBytes(partial, bytes, count)) {
         const DWORD error = GetLastError();
         truncateTo(partial.file.get(), partial.kept);
         return {FailureStep::Download, FailureKind::Disk, 0, error};
@@ -194,10 +192,16 @@ bool cutPartialBack(PartialFile& partial, std::uint64_t length) {
     return false;
 }
 
-void flushPartial(PartialFile& partial) {
-    if (partial.file && FlushFileBuffers(partial.file.get())) {
+bool flushPartial(PartialFile& partial) {
+    if (partial.file && flushToDisk(partial.file.get(), partial.path.c_str())) {
         partial.unflushed = 0;
+        return true;
     }
+    return false;
+}
+
+bool isWhole(const PartialFile& partial) {
+    return partial.file && mayTakeWhole(partial.record, partial.kept, partial.record.url, partial.record.sha256);
 }
 
 void discardPartial(PartialFile& partial) {
@@ -235,13 +239,20 @@ Failure finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& d
             startSha256(partial.hasher);
             return {FailureStep::Download, FailureKind::DigestMismatch};
         }
-        flushPartial(partial);
-        partial.file.reset();
         partial.verified = true;
     }
-    // The package's name is given to the complete file in one step.
-    if (!MoveFileExW(partial.path.c_str(), packagePath.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Only bytes on the disk become the package: the next attempt, or the
+    // next start, which checks the kept file against the digest again,
+    // tries once more.
+    if (partial.file) {
+        if (!flushPartial(partial)) {
+            return {FailureStep::Download, FailureKind::Disk, 0, GetLastError()};
+        }
+        partial.file.reset();
+    }
+    // The package's name is given to the complete file in one step; a
+    // scanner that holds the file just closed is waited for.
+    if (!replaceFile(partial.path.c_str(), packagePath.c_str())) {
         return {FailureStep::Download, FailureKind::Disk, 0, GetLastError()};
     }
     DeleteFileW(partial.recordPath.c_str());

@@ -38,7 +38,8 @@ struct PartialFile {
 
 // Opens the partial download of this release. Bytes an earlier attempt or
 // run left are kept (and hashed again) only when the record vouches for
-// them and names a length the bounds allow; anything else is discarded.
+// them and names a length the bounds allow, also all of them when a digest
+// can check them; anything else is discarded.
 Failure openPartial(PartialFile& partial, const std::wstring& packagePath, const std::wstring& url,
                     const std::optional<Sha256Digest>& digest);
 
@@ -69,8 +70,14 @@ bool readPartial(PartialFile& partial, std::uint64_t offset, std::span<std::uint
 // discarded, and false returned.
 bool cutPartialBack(PartialFile& partial, std::uint64_t length);
 
-// A failed attempt keeps what it received, on the disk.
-void flushPartial(PartialFile& partial);
+// A failed attempt keeps what it received, on the disk. False, with
+// Windows's error, when the file could not be flushed.
+bool flushPartial(PartialFile& partial);
+
+// The file holds the whole package its record names, which an earlier run
+// could not give the package's name (a refused rename, a power cut): it only
+// waits for the check against the digest.
+bool isWhole(const PartialFile& partial);
 
 // Drops the kept bytes and the record; the next request asks for the whole.
 void discardPartial(PartialFile& partial);
@@ -79,7 +86,9 @@ void discardPartial(PartialFile& partial);
 void dropPartial(PartialFile& partial);
 
 // The digest, when one is expected, covers the whole file; a mismatch
-// discards it. Then the file becomes the package.
+// discards it. Then the file, flushed to the disk, becomes the package,
+// replacing an earlier one (read-only or not); a failed flush or rename
+// keeps it whole and checked for the next attempt.
 Failure finishPartial(PartialFile& partial, const std::optional<Sha256Digest>& digest,
                       const std::wstring& packagePath);
 

@@ -72,6 +72,12 @@ bool mayContinue(const PartialRecord& record, std::uint64_t keptBytes, const std
            vouchedFor;
 }
 
+bool mayTakeWhole(const PartialRecord& record, std::uint64_t keptBytes, const std::wstring& url,
+                  const std::wstring& sha256) {
+    return record.url == url && record.sha256 == sha256 && !sha256.empty() && keptBytes > 0 &&
+           keptBytes == record.total;
+}
+
 std::wstring chooseValidator(const std::wstring& etag, const std::wstring& lastModified) {
     if (!etag.empty() && !startsWithIgnoringCase(etag, L"W/")) {
         return etag;

@@ -32,6 +32,13 @@ std::optional<PartialRecord> parseRecord(const std::wstring& text);
 bool mayContinue(const PartialRecord& record, std::uint64_t keptBytes, const std::wstring& url,
                  const std::wstring& sha256);
 
+// Kept bytes that are the whole file of this very release, which a power cut
+// or a refused rename kept from becoming the package: worth only the check
+// against the digest, never another download. Without a digest nothing could
+// prove them whole and right.
+bool mayTakeWhole(const PartialRecord& record, std::uint64_t keptBytes, const std::wstring& url,
+                  const std::wstring& sha256);
+
 // A weak ETag cannot prove byte equality, so it gives way to Last-Modified.
 std::wstring chooseValidator(const std::wstring& etag, const std::wstring& lastModified);
 

@@ -23,39 +23,58 @@ bool identifies(const std::optional<FileIdentity>& identity) {
 
 }  // namespace
 
+bool identifiesSameFile(const std::optional<FileIdentity>& a, const std::optional<FileIdentity>& b) {
+    return identifies(a) && identifies(b) && *a == *b;
+}
+
 bool imageIsApplication(const std::wstring& imagePath, const std::wstring& applicationPath,
                         const std::optional<FileIdentity>& image, const std::optional<FileIdentity>& application) {
-    return imagePathNamesApplication(imagePath, applicationPath) ||
-           (identifies(image) && identifies(application) && *image == *application);
+    return imagePathNamesApplication(imagePath, applicationPath) || identifiesSameFile(image, application);
 }
 
-std::vector<std::wstring> foldersAbove(const std::wstring& imagePath) {
-    // A share's path begins with "\\\\server\\": its first folder is the share.
-    const bool share = imagePath.starts_with(L"\\\\");
-    const size_t server = share ? imagePath.find(L'\\', 2) : std::wstring::npos;
-    std::vector<std::wstring> folders;
-    for (size_t end = imagePath.find_last_of(L'\\'); end != std::wstring::npos && end > 0;
-         end = imagePath.find_last_of(L'\\', end - 1)) {
-        std::wstring folder = imagePath.substr(0, end);
-        if (folder.ends_with(L':') || (share && (server == std::wstring::npos || end <= server))) {
-            break;
-        }
-        folders.push_back(std::move(folder));
+namespace {
+
+// Where a full path's root ends: after "C:\\", or after "\\\\server\\share".
+size_t rootLength(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        return 3;
     }
-    return folders;
+    if (path.starts_with(L"\\\\")) {
+        const size_t server = path.find(L'\\', 2);
+        const size_t share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+        return share == std::wstring::npos ? path.size() : share;
+    }
+    return 0;
 }
 
-bool imagePathIsInFolder(const std::wstring& imagePath, const std::wstring& folderPath) {
-    return !folderPath.empty() && imagePath.size() > folderPath.size() + 1 && imagePath[folderPath.size()] == L'\\' &&
+}  // namespace
+
+bool imageIsInsideFolder(const std::wstring& imagePath, const std::wstring& folderPath) {
+    return !folderPath.empty() && imagePath.size() > folderPath.size() + 1 &&
+           imagePath[folderPath.size()] == L'\\' &&
            imagePathNamesApplication(imagePath.substr(0, folderPath.size()), folderPath);
 }
 
-bool imageLiesInFolder(const std::wstring& imagePath, const std::wstring& folderPath,
-                       std::span<const std::optional<FileIdentity>> foldersAboveImage,
-                       const std::optional<FileIdentity>& folder) {
-    return imagePathIsInFolder(imagePath, folderPath) ||
-           (identifies(folder) && std::any_of(foldersAboveImage.begin(), foldersAboveImage.end(),
-                                              [&folder](const std::optional<FileIdentity>& above) {
-                                                  return identifies(above) && *above == *folder;
-                                              }));
+bool mayBeInsideThroughAnotherPath(const std::wstring& imagePath, const std::wstring& folderPath) {
+    const size_t imageRoot = rootLength(imagePath);
+    const size_t folderRoot = rootLength(folderPath);
+    return imageRoot == 0 || folderRoot == 0 ||
+           !imagePathNamesApplication(imagePath.substr(0, imageRoot), folderPath.substr(0, folderRoot));
+}
+
+[[gnu::cold]] std::vector<std::wstring> enclosingFolders(const std::wstring& path) {
+    std::vector<std::wstring> folders;
+    const size_t root = rootLength(path);
+    if (root == 0) {
+        return folders;
+    }
+    for (size_t end = path.find_last_of(L'\\'); end != std::wstring::npos && end >= root;
+         end = path.find_last_of(L'\\', end - 1)) {
+        folders.push_back(path.substr(0, end));
+    }
+    // A drive's root keeps its separator ("C:\\"); a share's has none.
+    if (path[root - 1] == L'\\') {
+        folders.push_back(path.substr(0, root));
+    }
+    return folders;
 }

@@ -3,7 +3,6 @@
 #include "common/file_identity.h"
 
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -19,17 +18,20 @@ bool imagePathNamesApplication(const std::wstring& imagePath, const std::wstring
 bool imageIsApplication(const std::wstring& imagePath, const std::wstring& applicationPath,
                         const std::optional<FileIdentity>& image, const std::optional<FileIdentity>& application);
 
-// The folders that hold an image, nearest first, down to the one below the
-// drive or the share's server ("C:\\Office\\NIRVA\\bin\\x.exe" gives
-// "C:\\Office\\NIRVA\\bin", "C:\\Office\\NIRVA" and "C:\\Office").
-std::vector<std::wstring> foldersAbove(const std::wstring& imagePath);
+// True when both identities are known and name the same file or folder.
+bool identifiesSameFile(const std::optional<FileIdentity>& a, const std::optional<FileIdentity>& b);
 
-// True when a process image lies in the folder, at any depth: its path begins
-// with the folder's path and a separator, in any letter case, or, reached
-// through another path to the folder, one of the folders above it (their
-// identities in foldersAbove's order) is the folder by an identity that
-// tells files apart.
-bool imagePathIsInFolder(const std::wstring& imagePath, const std::wstring& folderPath);
-bool imageLiesInFolder(const std::wstring& imagePath, const std::wstring& folderPath,
-                       std::span<const std::optional<FileIdentity>> foldersAboveImage,
-                       const std::optional<FileIdentity>& folder);
+// True when a process image path lies inside the folder (given by its full
+// path), at any depth, in any letter case.
+bool imageIsInsideFolder(const std::wstring& imagePath, const std::wstring& folderPath);
+
+// Whether an image outside the folder by its text may still lie inside it
+// through another path to it: only when the two are reached from different
+// roots (a drive letter, a server's share). On one root, one text names one
+// folder.
+bool mayBeInsideThroughAnotherPath(const std::wstring& imagePath, const std::wstring& folderPath);
+
+// The folders that hold a full path, nearest first, down to its root:
+// "C:\a\b\c.exe" gives "C:\a\b", "C:\a" and "C:\"; a share's root is
+// "\\server\share".
+std::vector<std::wstring> enclosingFolders(const std::wstring& path);

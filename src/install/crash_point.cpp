@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <optional>
 
 namespace {
 
@@ -24,17 +25,34 @@ void crashPointReached(CrashStep step) {
     }
 }
 
+namespace {
+
+std::optional<DWORD> milliseconds(const wchar_t* variable) {
+    wchar_t value[16];
+    const DWORD length = GetEnvironmentVariableW(variable, value, std::size(value));
+    if (length == 0 || length >= std::size(value)) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(std::wcstoul(value, nullptr, 10));
+}
+
+}  // namespace
+
 std::uint64_t firstStartBoundMs(std::uint64_t bound) {
-    wchar_t text[16];
-    const DWORD length = GetEnvironmentVariableW(L"NIRVA_FIRST_START_MS", text, std::size(text));
-    return length > 0 && length < std::size(text) ? std::wcstoull(text, nullptr, 10) : bound;
+    const std::optional<DWORD> bounded = milliseconds(L"NIRVA_FIRST_START_MS");
+    return bounded ? *bounded : bound;
 }
 
 void pauseUnpackingForTests() {
-    wchar_t delay[16];
-    const DWORD length = GetEnvironmentVariableW(L"NIRVA_UNPACK_DELAY_MS", delay, std::size(delay));
-    if (length > 0 && length < std::size(delay)) {
-        Sleep(static_cast<DWORD>(std::wcstoul(delay, nullptr, 10)));
+    if (const std::optional<DWORD> delay = milliseconds(L"NIRVA_UNPACK_DELAY_MS")) {
+        Sleep(*delay);
+    }
+}
+
+void applyHoldBoundsSwitch(HoldBounds& bounds) {
+    if (const std::optional<DWORD> total = milliseconds(L"NIRVA_HOLD_BOUND_MS")) {
+        bounds.totalMs = *total;
+        bounds.steadyMs = *total / 3;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "archive/entry_name.h"
 #include "archive/local_header.h"
 #include "archive/zip_directory.h"
+#include "common/file_system.h"
 #include "common/owned_handles.h"
 #include "install/crash_point.h"
 
@@ -217,7 +218,7 @@ private:
     Failure openData(const ZipEntry& entry);
     Failure createFolders(std::wstring_view relative);
     Failure writeFile(const std::wstring& path, const ZipEntry& entry);
-    Failure copyData(HANDLE file, const ZipEntry& entry);
+    Failure copyData(HANDLE file, const std::wstring& path, const ZipEntry& entry);
     void reportProgress();
 
     PackageReader reader_;
@@ -273,7 +274,7 @@ Failure Unpacker::createFolders(std::wstring_view relative) {
     }
     for (size_t end = relative.find(L'\\');; end = relative.find(L'\\', end + 1)) {
         const std::wstring folder = destination_ + L'\\' + std::wstring(relative.substr(0, end));
-        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        if (!createFolder(folder.c_str()) && GetLastError() != ERROR_ALREADY_EXISTS) {
             return diskFailure();
         }
         if (end == std::wstring_view::npos) {
@@ -284,15 +285,13 @@ Failure Unpacker::createFolders(std::wstring_view relative) {
     return {};
 }
 
-Failure Unpacker::copyData(HANDLE file, const ZipEntry& entry) {
+Failure Unpacker::copyData(HANDLE file, const std::wstring& path, const ZipEntry& entry) {
     if (decoder_.begin(entry) != DecodeStatus::Ok) {
         return failedWith(FailureKind::System, ERROR_NOT_ENOUGH_MEMORY);
     }
     DWORD writeError = 0;
-    const DecodedPieceWriter write = [file, &writeError](std::span<const std::uint8_t> piece) {
-        DWORD written = 0;
-        if (WriteFile(file, piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr) &&
-            written == piece.size()) {
+    const DecodedPieceWriter write = [file, &path, &writeError](std::span<const std::uint8_t> piece) {
+        if (writeToFile(file, path.c_str(), piece.data(), static_cast<DWORD>(piece.size()))) {
             return true;
         }
         writeError = GetLastError() != 0 ? GetLastError() : ERROR_HANDLE_DISK_FULL;
@@ -318,15 +317,15 @@ Failure Unpacker::copyData(HANDLE file, const ZipEntry& entry) {
 Failure Unpacker::writeFile(const std::wstring& path, const ZipEntry& entry) {
     // CREATE_NEW: a file already there means that two entries name one file
     // in a way the name rules did not foresee (an 8.3 short name, say).
-    const OwnedFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file = openFile(path.c_str(), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (!file) {
         return GetLastError() == ERROR_FILE_EXISTS ? badPackage() : diskFailure();
     }
-    if (const Failure failure = copyData(file.get(), entry)) {
+    if (const Failure failure = copyData(file.get(), path, entry)) {
         return failure;
     }
-    if (!keepModifiedTime(file.get(), entry) || (flush_ == FileFlush::Flushed && !FlushFileBuffers(file.get()))) {
+    if (!keepModifiedTime(file.get(), entry) ||
+        (flush_ == FileFlush::Flushed && !flushToDisk(file.get(), path.c_str()))) {
         return diskFailure();
     }
     return {};
@@ -367,8 +366,8 @@ Failure Unpacker::unpackAll(const std::vector<ZipEntry>& entries, const std::vec
 
 Failure unpackPackage(const wchar_t* packagePath, const wchar_t* destination, FileFlush flush,
                       const UnpackProgress& progress) {
-    const OwnedFileHandle package(CreateFileW(packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const OwnedFileHandle package =
+        openFile(packagePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!package) {
         return diskFailure();
     }
@@ -380,7 +379,7 @@ Failure unpackPackage(const wchar_t* packagePath, const wchar_t* destination, Fi
     if (!entriesAccepted(*directory, paths, destination)) {
         return badPackage();
     }
-    if (!CreateDirectoryW(destination, nullptr) || !seek(package.get(), 0)) {
+    if (!createFolder(destination) || !seek(package.get(), 0)) {
         return diskFailure();
     }
     return Unpacker(package.get(), destination, flush, directory->directoryStart, progress)

@@ -1,11 +1,10 @@
 #include "install/first_start_watch.h"
 
 #include "app/launcher.h"
-#include "common/file_identity.h"
 #include "common/file_system.h"
 #include "common/layout.h"
 #include "common/owned_handles.h"
-#include "install/application_path.h"
+#include "install/stop_application.h"
 
 #include <tlhelp32.h>
 
@@ -33,8 +32,7 @@ struct SeenProcess {
 };
 
 struct FolderWatch {
-    std::wstring folder;
-    std::optional<FileIdentity> identity;
+    ProgramFolder folder;
     ULONGLONG since = 0;
     std::vector<SeenProcess> seen;
 };
@@ -42,18 +40,8 @@ struct FolderWatch {
 bool imageInFolder(HANDLE process, const FolderWatch& watch) {
     wchar_t imagePath[MAX_PATH];
     DWORD length = MAX_PATH;
-    if (!QueryFullProcessImageNameW(process, 0, imagePath, &length)) {
-        return false;
-    }
-    const std::wstring image(imagePath, length);
-    if (imagePathIsInFolder(image, watch.folder)) {
-        return true;
-    }
-    std::vector<std::optional<FileIdentity>> above;
-    for (const std::wstring& folder : foldersAbove(image)) {
-        above.push_back(fileIdentity(folder));
-    }
-    return imageLiesInFolder(image, watch.folder, above, watch.identity);
+    return QueryFullProcessImageNameW(process, 0, imagePath, &length) &&
+           liesInFolder(std::wstring(imagePath, length), watch.folder);
 }
 
 // The running processes that began since the start from the application's
@@ -125,8 +113,7 @@ FirstStart startAndWatchApplication(std::uint64_t boundMs) {
         return {StartVerdict::Failed, GetLastError(), false, GetTickCount64() - started};
     }
     const DWORD applicationId = GetProcessId(application.get());
-    const std::wstring folder = fullPath(kApplicationDirectory);
-    FolderWatch watch{folder, fileIdentity(folder), value(now) - kClockSlack, {}};
+    FolderWatch watch{programFolder(kApplicationDirectory), value(now) - kClockSlack, {}};
     for (;;) {
         StartLook look;
         if (WaitForSingleObject(application.get(), 0) == WAIT_OBJECT_0) {

@@ -5,15 +5,17 @@
 #include "common/file_system.h"
 #include "common/layout.h"
 #include "install/crash_point.h"
+#include "install/held_folder.h"
 #include "install/stop_application.h"
 
 namespace {
 
-// Renamed away whole before it is removed, so that under its own name a
-// folder is always either complete or gone. True when nothing is left at
-// the path; what cannot be removed in the discard folder waits for the
-// next run.
-bool discardDirectory(const wchar_t* path) {
+// Frees the path of a folder: the folder is renamed away whole before it is
+// removed, so that under its own name it is always either complete or gone.
+// True when the path is free, also when some of the folder's content (a file
+// still in use) waits in the discard folder, which the next run removes
+// before anything else.
+bool vacatePath(const wchar_t* path) {
     if (pathState(path) == PathState::Absent) {
         return true;
     }
@@ -28,75 +30,111 @@ bool discardDirectory(const wchar_t* path) {
 // while the application has its program: otherwise it may be the last
 // good copy.
 bool removeLeftovers() {
-    if (!discardDirectory(kStagingDirectory)) {
+    if (!vacatePath(kStagingDirectory)) {
         return false;
     }
-    return pathState(kApplicationExe) != PathState::Present || discardDirectory(kBackupDirectory);
-}
-
-// A package made other than by the release tool may hold its program one
-// folder down, or another release than the one offered. Either would leave
-// an application that cannot start, or one offered again, whose update then
-// deletes the last good copy.
-bool stagedReleaseIs(const std::wstring& releaseVersion) {
-    const std::optional<std::wstring> stagedVersion = readProductVersion(kStagedExe);
-    return stagedVersion && parseVersion(*stagedVersion).parts == parseVersion(releaseVersion).parts;
+    return pathState(kApplicationExe) != PathState::Present || vacatePath(kBackupDirectory);
 }
 
 Failure failedAt(FailureStep step, FailureKind kind, DWORD error) {
     return {step, kind, 0, error};
 }
 
-// Runs one step and logs it with its duration.
+// A package made other than by the release tool may hold its program one
+// folder down, or another release than the one offered. Either would leave
+// an application that cannot start, or one offered again, whose update then
+// deletes the last good copy. A program that cannot be read (a scanner that
+// holds or took it) says why.
+Failure verifyStagedRelease(const std::wstring& releaseVersion) {
+    if (!openFile(kStagedExe, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL)) {
+        const DWORD error = GetLastError();
+        return failedAt(FailureStep::Verify, error == ERROR_FILE_NOT_FOUND ? FailureKind::WrongRelease : FailureKind::Disk,
+                        error == ERROR_FILE_NOT_FOUND ? 0 : error);
+    }
+    const std::optional<std::wstring> stagedVersion = readProductVersion(kStagedExe);
+    return stagedVersion && parseVersion(*stagedVersion).parts == parseVersion(releaseVersion).parts
+               ? Failure{}
+               : failedAt(FailureStep::Verify, FailureKind::WrongRelease, 0);
+}
+
+// A step's line: its duration, and the programs that held its folder when
+// they made it fail. Written once per step: kept small rather than fast.
+[[gnu::cold]] void logStep(SupportLog& log, FailureStep step, ULONGLONG started, const Failure& failure, const FolderMove* move) {
+    const LogField name("step", failureStepName(step));
+    const LogField ms("ms", GetTickCount64() - started);
+    const LogField result("result", failure ? "failed" : "done");
+    if (move != nullptr && !move->holders.empty()) {
+        log.write("install", {name, ms, result, {"holders", log.impersonal(move->holders)}});
+    } else {
+        log.write("install", {name, ms, result});
+    }
+}
+
+// Runs one step and logs it.
 template <typename Step>
-Failure timed(SupportLog& log, FailureStep step, Step&& run) {
+Failure timed(SupportLog& log, FailureStep step, Step&& run, const FolderMove* move = nullptr) {
     const ULONGLONG started = GetTickCount64();
     const Failure failure = run();
-    log.write("install", {{"step", failureStepName(step)},
-                          {"ms", GetTickCount64() - started},
-                          {"result", failure ? "failed" : "done"}});
+    logStep(log, step, started, failure, move);
     return failure;
 }
 
 // Without an application directory (a first installation, or one whose
 // recovery failed) there is nothing to move aside, and a backup is the only
 // good copy left, so it stays.
-Failure moveApplicationAside(bool& hadApplication) {
+Failure moveApplicationAside(bool& hadApplication, FolderMove& move, const HeldNotice& held) {
     if (!removeLeftovers()) {
         return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
     }
     crashPointReached(CrashStep::LeftoversRemoved);
     hadApplication = pathExists(kApplicationDirectory);
-    if (hadApplication && !movePath(kApplicationDirectory, kBackupDirectory)) {
-        return failedAt(FailureStep::MoveAside, FailureKind::Disk, GetLastError());
+    if (hadApplication) {
+        move = moveHeldFolder(kApplicationDirectory, kBackupDirectory, FailureStep::MoveAside, held);
     }
-    return {};
+    return move.failure;
 }
 
 // Every file is on the disk once unpacked: the unpacking flushes each.
 Failure putStagedReleaseInPlace(const std::wstring& releaseVersion, const UnpackProgress& progress,
-                                SupportLog& log) {
+                                const HeldNotice& held, SupportLog& log, FolderMove& move) {
     if (const Failure failure = timed(log, FailureStep::Unpack, [&progress] {
             return unpackPackage(kPackageFile, kStagingDirectory, FileFlush::Flushed, progress);
         })) {
         return failure;
     }
-    if (const Failure failure = timed(log, FailureStep::CheckPackage, [&releaseVersion] {
-            return stagedReleaseIs(releaseVersion) ? Failure{}
-                                                   : failedAt(FailureStep::CheckPackage, FailureKind::WrongRelease, 0);
-        })) {
+    if (const Failure failure =
+            timed(log, FailureStep::Verify, [&releaseVersion] { return verifyStagedRelease(releaseVersion); })) {
         return failure;
     }
     crashPointReached(CrashStep::Extracted);
-    if (const Failure failure = timed(log, FailureStep::Swap, [] {
-            return movePath(kStagingDirectory, kApplicationDirectory)
-                       ? Failure{}
-                       : failedAt(FailureStep::Swap, FailureKind::Disk, GetLastError());
-        })) {
+    if (const Failure failure = timed(
+            log, FailureStep::Swap,
+            [&] { return (move = moveHeldFolder(kStagingDirectory, kApplicationDirectory, FailureStep::Swap, held)).failure; },
+            &move)) {
         return failure;
     }
     crashPointReached(CrashStep::Swapped);
     return {};
+}
+
+// The old application back in its place after a failed step. When even
+// that is refused to the end, the application folder is missing until the
+// next start's repair puts the backup back, and the failure is the rollback's.
+[[gnu::cold]] Installation rollBack(Installation failed, bool hadApplication, const HeldNotice& held, SupportLog& log) {
+    vacatePath(kStagingDirectory);
+    if (!hadApplication) {
+        return failed;
+    }
+    FolderMove back;
+    if (const Failure failure = timed(
+            log, FailureStep::Rollback,
+            [&] {
+                return (back = moveHeldFolder(kBackupDirectory, kApplicationDirectory, FailureStep::Rollback, held)).failure;
+            },
+            &back)) {
+        return {failure, !back.holders.empty(), std::move(back.named)};
+    }
+    return failed;
 }
 
 }  // namespace
@@ -111,7 +149,7 @@ bool recoverInterruptedInstallation() {
         case PathState::Absent:
             return movePath(kBackupDirectory, kApplicationDirectory);
         case PathState::Present:
-            return pathExists(kBackupExe) && discardDirectory(kApplicationDirectory) &&
+            return pathExists(kBackupExe) && vacatePath(kApplicationDirectory) &&
                    movePath(kBackupDirectory, kApplicationDirectory);
         case PathState::Unreadable:
             break;
@@ -119,25 +157,22 @@ bool recoverInterruptedInstallation() {
     return false;
 }
 
-Failure installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress, SupportLog& log) {
-    // Windows will not move a directory whose files are in use.
-    if (const Failure failure = timed(log, FailureStep::StopApplication, [] { return stopRunningApplication(); })) {
-        return failure;
+Installation installPackage(const std::wstring& releaseVersion, const UnpackProgress& progress,
+                            const HeldNotice& held, SupportLog& log) {
+    // Windows will not move a directory whose programs run.
+    if (const Failure failure = timed(log, FailureStep::Stop, [] { return stopReleasePrograms(); })) {
+        return {failure, false, {}};
     }
     crashPointReached(CrashStep::ApplicationStopped);
     bool hadApplication = false;
-    if (const Failure failure = timed(log, FailureStep::MoveAside, [&hadApplication] {
-            return moveApplicationAside(hadApplication);
-        })) {
-        return failure;
+    FolderMove move;
+    if (const Failure failure = timed(
+            log, FailureStep::MoveAside, [&] { return moveApplicationAside(hadApplication, move, held); }, &move)) {
+        return {failure, !move.holders.empty(), std::move(move.named)};
     }
     crashPointReached(CrashStep::ApplicationMovedAside);
-    const Failure failure = putStagedReleaseInPlace(releaseVersion, progress, log);
-    if (failure) {
-        discardDirectory(kStagingDirectory);
-        if (hadApplication) {
-            movePath(kBackupDirectory, kApplicationDirectory);
-        }
+    if (const Failure failure = putStagedReleaseInPlace(releaseVersion, progress, held, log, move)) {
+        return rollBack({failure, !move.holders.empty(), std::move(move.named)}, hadApplication, held, log);
     }
-    return failure;
+    return {};
 }

@@ -35,8 +35,10 @@ bool isNewer(const std::optional<std::wstring>& candidate, const std::optional<s
     return candidate && running && isNewerVersion(parseVersion(*candidate), parseVersion(*running));
 }
 
+// Tried once: the running updater's name is either given up or not, and
+// the way back is decided below.
 bool moveFile(const std::wstring& from, const std::wstring& to) {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    return moveOnce(from.c_str(), to.c_str());
 }
 
 Failure failed(FailureKind kind, DWORD error) {
@@ -49,31 +51,31 @@ Failure failed(FailureKind kind, DWORD error) {
 Failure putInPlace(const std::wstring& running, const std::optional<std::wstring>& runningVersion) {
     const std::wstring staged = running + kStagedSuffix;
     const std::wstring old = running + kOldSuffix;
-    removeTree(staged.c_str());
-    if (!CopyFileW(kReleasedUpdater, staged.c_str(), FALSE) || !flushFile(staged.c_str())) {
+    removeFile(staged.c_str());
+    if (!copyFile(kReleasedUpdater, staged.c_str()) || !flushFile(staged.c_str())) {
         const Failure failure = failed(FailureKind::Disk, GetLastError());
-        removeTree(staged.c_str());
+        removeFile(staged.c_str());
         return failure;
     }
     if (!isNewer(readProductVersion(staged.c_str()), runningVersion)) {
-        removeTree(staged.c_str());
+        removeFile(staged.c_str());
         return failed(FailureKind::WrongRelease, 0);
     }
     // The start of this run removed an earlier one, waiting for it a while:
     // one still there is a replaced updater that still runs.
     if (pathState(old.c_str()) != PathState::Absent) {
-        removeTree(staged.c_str());
+        removeFile(staged.c_str());
         return failed(FailureKind::Disk, ERROR_ALREADY_EXISTS);
     }
     if (!moveFile(running, old)) {
         const Failure failure = failed(FailureKind::Disk, GetLastError());
-        removeTree(staged.c_str());
+        removeFile(staged.c_str());
         return failure;
     }
     if (!moveFile(staged, running)) {
         const Failure failure = failed(FailureKind::Disk, GetLastError());
         if (moveFile(old, running)) {
-            removeTree(staged.c_str());
+            removeFile(staged.c_str());
             return failure;
         }
         // The old updater cannot have its name back either: the new one,
@@ -107,7 +109,7 @@ Failure replaceUpdaterFromRelease(SupportLog& log) {
 void removeReplacedUpdater() {
     const std::wstring running = runningUpdaterPath();
     if (!running.empty()) {
-        removeTree((running + kOldSuffix).c_str());
-        removeTree((running + kStagedSuffix).c_str());
+        removeFile((running + kOldSuffix).c_str());
+        removeFile((running + kStagedSuffix).c_str());
     }
 }

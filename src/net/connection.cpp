@@ -68,14 +68,14 @@ bool proxyRefusedTunnel(HINTERNET request) {
 
 // WinHTTP answers with the logged-on user's own logon, when the proxy offers
 // a scheme that takes it: no name and no password pass through the updater.
-bool answerWithLogon(HINTERNET request, bool answeredBefore) {
+bool answerWithLogon(HINTERNET request, RouteSource proxySource, bool answeredBefore) {
     DWORD offered = 0;
     DWORD first = 0;
     DWORD target = 0;
     if (!WinHttpQueryAuthSchemes(request, &offered, &first, &target)) {
         return false;
     }
-    const ProxyAuthentication logon = decideProxyAuthentication(offered, target, answeredBefore);
+    const ProxyAuthentication logon = decideProxyAuthentication(offered, target, proxySource, answeredBefore);
     DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
     return logon.answer &&
            WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy)) &&
@@ -84,7 +84,8 @@ bool answerWithLogon(HINTERNET request, bool answeredBefore) {
 
 // Sends and receives the headers; a proxy that refuses the tunnel is
 // answered once with the user's logon, or its 407 is the failure.
-Failure exchangeHeaders(HINTERNET request, FailureStep step, const std::wstring& extraHeaders) {
+Failure exchangeHeaders(HINTERNET request, const NetworkRoute& route, FailureStep step,
+                        const std::wstring& extraHeaders) {
     const bool withHeaders = !extraHeaders.empty();
     for (bool answeredProxy = false;; answeredProxy = true) {
         if (!WinHttpSendRequest(request, withHeaders ? extraHeaders.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
@@ -95,7 +96,7 @@ Failure exchangeHeaders(HINTERNET request, FailureStep step, const std::wstring&
         if (!proxyRefusedTunnel(request)) {
             return {};
         }
-        if (!answerWithLogon(request, answeredProxy)) {
+        if (!answerWithLogon(request, route.source, answeredProxy)) {
             return {step, FailureKind::HttpStatus, HTTP_STATUS_PROXY_AUTH_REQ};
         }
     }
@@ -169,7 +170,7 @@ Failure sendPinnedRequest(const std::wstring& path, const NetworkRoute& route, F
     if (!setRequestOptions(exchange.request.get())) {
         return failed(FailureKind::System);
     }
-    if (const Failure failure = exchangeHeaders(exchange.request.get(), step, extraHeaders)) {
+    if (const Failure failure = exchangeHeaders(exchange.request.get(), route, step, extraHeaders)) {
         return failure;
     }
     // An answer without a server certificate never came through TLS: a proxy

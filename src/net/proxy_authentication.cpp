@@ -2,8 +2,9 @@
 
 #include <initializer_list>
 
-ProxyAuthentication decideProxyAuthentication(DWORD offeredSchemes, DWORD authTarget, bool answeredBefore) {
-    if (authTarget != WINHTTP_AUTH_TARGET_PROXY || answeredBefore) {
+ProxyAuthentication decideProxyAuthentication(DWORD offeredSchemes, DWORD authTarget, RouteSource proxySource,
+                                              bool answeredBefore) {
+    if (authTarget != WINHTTP_AUTH_TARGET_PROXY || proxySource == RouteSource::Wpad || answeredBefore) {
         return {};
     }
     // Negotiate uses Kerberos where the domain has it and falls back to NTLM

@@ -289,9 +289,11 @@ void onCommand(HWND window, MainWindow& state, WPARAM wParam, LPARAM lParam) {
 
 void onUpdateStatus(MainWindow& state, WPARAM wParam, LPARAM lParam) {
     SetWindowTextW(state.statusEdit, reinterpret_cast<const wchar_t*>(lParam));
+    const UpdatePhase before = state.phase;
     state.phase = static_cast<UpdatePhase>(wParam);
-    // The installation fills the bar again with its own share, from empty.
-    if (state.phase == UpdatePhase::Installing) {
+    // The installation fills the bar again with its own share, from empty; a
+    // text of its own later (a folder held for a while) leaves the bar be.
+    if (state.phase == UpdatePhase::Installing && before != UpdatePhase::Installing) {
         SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
     }
 }
@@ -333,9 +335,9 @@ void onUpdateDone(HWND window, MainWindow& state, LPARAM lParam) {
     ReportSender& reports = state.reports;
     const OutcomeReport report = attemptReport(state.installedVersion, state.job.version, outcome->failure);
     logOutcome(state.job.log, report.outcome, state.job.version, outcome->failure);
-    if (outcome->boxText != nullptr) {
+    if (!outcome->boxText.empty()) {
         state.showingBox = true;
-        MessageBoxW(nullptr, outcome->boxText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
+        MessageBoxW(nullptr, outcome->boxText.c_str(), kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     // Looked up again: the box let other messages through.
     if (MainWindow* after = stateOf(window)) {

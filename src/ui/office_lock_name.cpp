@@ -19,3 +19,18 @@ std::wstring officeLockName(const std::wstring& officeFolder) {
     std::swprintf(name, std::size(name), L"Global\\NIRVAUpdater-%016llx", static_cast<unsigned long long>(digest));
     return name;
 }
+
+OfficeLockHolder decideOfficeLockHolder(LockFileState file, LockMutexState mutex) {
+    if (file == LockFileState::Opened) {
+        return OfficeLockHolder::Nobody;
+    }
+    switch (mutex) {
+        case LockMutexState::Existing:
+            return OfficeLockHolder::ThisComputer;
+        case LockMutexState::OtherSession:
+            return OfficeLockHolder::Elsewhere;
+        case LockMutexState::Created:
+            break;
+    }
+    return file == LockFileState::HeldByAnother ? OfficeLockHolder::Elsewhere : OfficeLockHolder::Nobody;
+}

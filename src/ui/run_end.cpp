@@ -19,6 +19,12 @@ int endWhileUpdatedElsewhere() {
     return kExitNormal;
 }
 
+int endWithoutWriteAccess() {
+    MessageBoxW(nullptr, kFolderNotWritableText, kWindowTitle, MB_ICONWARNING | MB_OK);
+    startApplication();
+    return kExitNormal;
+}
+
 int endWithNothingNewer() {
     removePartialDownload(kPackageFile);
     startApplication();

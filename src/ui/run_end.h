@@ -24,6 +24,10 @@ int endAfterServerFailure();
 // not started, since the other may be replacing it.
 int endWhileUpdatedElsewhere();
 
+// This user may not change the office folder, so nothing can be installed:
+// the box says so, and the installed application starts.
+int endWithoutWriteAccess();
+
 // Nothing newer is offered: no partial download outlives the release it was
 // for, and the application starts.
 int endWithNothingNewer();

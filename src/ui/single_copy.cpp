@@ -30,20 +30,18 @@ OfficeLock takeOfficeLock() {
     OfficeLock lock;
     lock.file.reset(CreateFileW(kOfficeLockFile, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    const bool fileHeld = !lock.file && GetLastError() == ERROR_SHARING_VIOLATION;
-    // The mutex names this PC's first copy, whose window a second one brings
-    // to the front. Never closed: the process's end releases it. Held by
-    // another user's copy, it is one this user may not open. Its name is the
-    // folder's path text, which another folder may share (drive letters on a
-    // terminal server): where the lock file was had, the mutex does not decide.
-    const bool mutexHeld = CreateMutexW(nullptr, FALSE, officeLock().c_str()) == nullptr
-                               ? GetLastError() == ERROR_ACCESS_DENIED
-                               : GetLastError() == ERROR_ALREADY_EXISTS;
-    if (fileHeld) {
-        lock.holder = mutexHeld ? OfficeLockHolder::ThisComputer : OfficeLockHolder::Elsewhere;
-    } else if (!lock.file && mutexHeld) {
-        lock.holder = OfficeLockHolder::ThisComputer;
-    }
+    const LockFileState file = lock.file                                    ? LockFileState::Opened
+                               : GetLastError() == ERROR_SHARING_VIOLATION ? LockFileState::HeldByAnother
+                                                                           : LockFileState::NotOpened;
+    // The mutex names this session's first copy, whose window a second one
+    // brings to the front. Never closed: the process's end releases it.
+    // Another user's copy in another session made one this user may not open.
+    const bool created = CreateMutexW(nullptr, FALSE, officeLock().c_str()) != nullptr;
+    const DWORD error = GetLastError();
+    const LockMutexState mutex = !created && error == ERROR_ACCESS_DENIED ? LockMutexState::OtherSession
+                                 : created && error == ERROR_ALREADY_EXISTS ? LockMutexState::Existing
+                                                                            : LockMutexState::Created;
+    lock.holder = decideOfficeLockHolder(file, mutex);
     return lock;
 }
 

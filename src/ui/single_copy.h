@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/owned_handles.h"
+#include "ui/office_lock_name.h"
 
 #include <windows.h>
 
@@ -11,13 +12,6 @@
 // unpacking. Offices run the program from a folder on another PC, reached
 // as a mapped drive or by the share's name, so the lock is a file in the
 // folder itself, which every PC and every path sees.
-
-// Who holds the office folder when this run may not have it.
-enum class OfficeLockHolder {
-    Nobody,        // this run has it
-    ThisComputer,  // another copy on this PC, whose window is brought to the front
-    Elsewhere,     // an updater on another PC, or one through another path to the folder
-};
 
 struct OfficeLock {
     OfficeLockHolder holder = OfficeLockHolder::Nobody;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Where the update worker stands. The window learns it from the worker's
 // messages and decides from it when it may be left.
 enum class UpdatePhase : WPARAM { NotStarted, Downloading, Installing, Ended };
@@ -16,8 +18,8 @@ struct UpdateOutcome {
     // the release installed: the user sees an installed release, the
     // vendor's report the failure.
     Failure failure;
-    // The error box shown first, when the failure has one.
-    const wchar_t* boxText = nullptr;
+    // The error box shown first, when the failure has one (empty: none).
+    std::wstring boxText;
     // What the status line says then.
     const wchar_t* statusText = nullptr;
     // A failed installation has put the old application back, which is then

@@ -20,8 +20,8 @@ bool writeKept(const OutcomeReport& report) {
 
 // None when there is no kept report.
 std::optional<std::string> readKept() {
-    const OwnedFileHandle file(CreateFileW(kPendingReportFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OwnedFileHandle file =
+        openFile(kPendingReportFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (!file) {
         return std::nullopt;
     }
@@ -111,7 +111,9 @@ DWORD WINAPI ReportSender::sendQueued(LPVOID self) {
         ReleaseSRWLockExclusive(&sender.lock_);
         const bool delivered = sender.deliver(next.report);
         AcquireSRWLockExclusive(&sender.lock_);
-        if (delivered && sender.kept_ == next.number && DeleteFileW(kPendingReportFile)) {
+        // A report that stayed in the folder would go again at the next
+        // start: a scanner that holds the file just written is waited for.
+        if (delivered && sender.kept_ == next.number && removeFile(kPendingReportFile)) {
             sender.kept_ = 0;
         }
         ReleaseSRWLockExclusive(&sender.lock_);

@@ -10,17 +10,46 @@
 #include "update/messages.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
-// An unpacking that failed has a box of its own; every other step counts as
-// failing to put the release in place.
-UpdateOutcome installationOutcome(const Failure& failure, SupportLog& log) {
+// The box names the programs that kept the folder from being moved.
+std::wstring filesInUseBoxText(const std::vector<std::wstring>& holders) {
+    std::wstring text = kFilesInUseText;
+    for (size_t i = 0; i < holders.size(); ++i) {
+        text += (i == 0 ? L"\n\n" : L"\n") + holders[i];
+    }
+    return text;
+}
+
+// An unpacking that failed has a box of its own, and so has a folder that
+// programs held; every other step counts as failing to put the release in
+// place. A rollback that could not move the old application back leaves
+// nothing to start: the box says that the next start puts it back.
+UpdateOutcome installationOutcome(const Installation& installation, SupportLog& log) {
+    const Failure& failure = installation.failure;
     if (!failure) {
-        return {replaceUpdaterFromRelease(log), nullptr, nullptr, false, true};
+        return {.failure = replaceUpdaterFromRelease(log),
+                .boxText = {},
+                .statusText = nullptr,
+                .startsApplication = false,
+                .installed = true};
+    }
+    if (failure.step == FailureStep::Rollback) {
+        return {.failure = failure,
+                .boxText = kRollbackPendingText,
+                .statusText = kRollbackPendingText,
+                .startsApplication = false,
+                .installed = false};
     }
     const wchar_t* text = failure.step == FailureStep::Unpack ? kExtractionFailureText : kInstallationFailureText;
-    return {failure, text, text, true, false};
+    return {.failure = failure,
+            .boxText = installation.folderHeld ? filesInUseBoxText(installation.holders) : std::wstring(text),
+            .statusText = text,
+            .startsApplication = true,
+            .installed = false};
 }
 
 DWORD WINAPI updateWorker(LPVOID parameter) {
@@ -33,7 +62,11 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
                      : downloadPackage(job->url, kPackageFile, job->digest, job->size, job->route, reportProgress,
                                        job->log);
     if (downloadFailure) {
-        postDone(window, {downloadFailure, nullptr, kDownloadFailedText, false, false});
+        postDone(window, {.failure = downloadFailure,
+                          .boxText = {},
+                          .statusText = kDownloadFailedText,
+                          .startsApplication = false,
+                          .installed = false});
         return 0;
     }
     // The run ended while the package came: the process is about to go.
@@ -42,7 +75,12 @@ DWORD WINAPI updateWorker(LPVOID parameter) {
     }
     postStatus(window, UpdatePhase::Installing, kInstallingText);
     const auto reportUnpacked = [window](int percent) { postInstallationProgress(window, percent); };
-    postDone(window, installationOutcome(installPackage(job->version, reportUnpacked, job->log), job->log));
+    // While programs hold the folder, the status line says what is waited for.
+    const auto reportHeld = [window](bool held) {
+        postStatus(window, UpdatePhase::Installing, held ? kFolderHeldText : kInstallingText);
+    };
+    postDone(window,
+             installationOutcome(installPackage(job->version, reportUnpacked, reportHeld, job->log), job->log));
     return 0;
 }
 

@@ -55,3 +55,13 @@ def test_the_built_manifest_asks_for_common_controls_6_and_to_lay_out_at_each_di
     settings = f"{v3}application/{v3}windowsSettings/{{http://schemas.microsoft.com/SMI/"
     assert manifest.findtext(settings + "2005/WindowsSettings}dpiAware").strip().lower() == "true/pm"
     assert manifest.findtext(settings + "2016/WindowsSettings}dpiAwareness").split(",")[0].strip() == "PerMonitorV2"
+
+
+# The test build's updater has the fault layer; the same updater with the
+# file-system layer compiled as the release compiles it has no trace of it.
+@pytest.mark.parametrize("executable, holds", [(UPDATER, True),
+                                               (BUILD_DIR / "release-file-system" / "nirva_updater.exe", False)])
+def test_a_test_switch_in_the_executable_fails_the_check(executable, holds):
+    result = subprocess.run([sys.executable, str(CHECK), str(executable), str(TABLE), "--without", "NIRVA_TEST_FAULTS"],
+                            capture_output=True, text=True)
+    assert ("holds 'NIRVA_TEST_FAULTS'" in result.stderr, result.returncode) == (holds, int(holds))

@@ -50,36 +50,32 @@ TEST(ImageIsApplication, ThroughAnotherPathOnlyByAnIdentityThatTellsFilesApart) 
     }
 }
 
-// A process of the start lies in the application's folder at any depth, and
-// reached through another path to the folder, by a folder's identity.
-TEST(ImageLiesInFolder, AtAnyDepthByThePathOrByAFoldersIdentity) {
-    EXPECT_EQ(foldersAbove(L"C:\\Office\\NIRVA\\bin\\x.exe"),
-              (std::vector<std::wstring>{L"C:\\Office\\NIRVA\\bin", L"C:\\Office\\NIRVA", L"C:\\Office"}));
-    EXPECT_EQ(foldersAbove(L"\\\\server\\nirva\\NIRVA\\x.exe"),
-              (std::vector<std::wstring>{L"\\\\server\\nirva\\NIRVA", L"\\\\server\\nirva"}));
-    const FileIdentity folder{7, {1, 2}};
-    const std::optional<FileIdentity> other = FileIdentity{7, {1, 3}};
-    const struct {
-        const wchar_t* image;
-        std::vector<std::optional<FileIdentity>> above;
-        bool lies;
-    } cases[] = {
-        {L"C:\\Office\\NIRVA\\nirva_acc.exe", {}, true},
-        {L"c:\\office\\nirva\\bin\\real.exe", {}, true},
-        {L"C:\\Office\\NIRVA.bak\\nirva_acc.exe", {other, other}, false},
-        {L"C:\\Office\\NIRVA", {other}, false},
-        {L"C:\\Office\\NIRVA\\", {}, false},
-        {L"N:\\NIRVA\\bin\\real.exe", {other, folder, other}, true},
-        {L"N:\\NIRVA\\bin\\real.exe", {other, std::nullopt, other}, false},
-        {L"N:\\NIRVA\\real.exe", {FileIdentity{7, {}}}, false},
+TEST(ImageIsInsideFolder, AtAnyDepthInAnyLetterCaseAndNothingBeside) {
+    const std::tuple<const wchar_t*, bool> cases[] = {
+        {L"C:\\Office\\NIRVA\\nirva_acc.exe", true},
+        {L"c:\\office\\nirva\\bin\\tools\\PrintServer.EXE", true},
+        {L"C:\\Office\\NIRVA.bak\\nirva_acc.exe", false},
+        {L"C:\\Office\\NIRVA", false},
+        {L"C:\\Office\\NIRVA\\", false},
+        {L"D:\\Office\\NIRVA\\nirva_acc.exe", false},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(imageLiesInFolder(c.image, L"C:\\Office\\NIRVA", c.above, folder), c.lies)
-            << testing::PrintToString(std::wstring(c.image));
+    for (const auto& [image, inside] : cases) {
+        EXPECT_EQ(imageIsInsideFolder(image, L"C:\\Office\\NIRVA"), inside) << testing::PrintToString(std::wstring(image));
     }
-    const std::vector<std::optional<FileIdentity>> zeroId{FileIdentity{7, {}}};
-    EXPECT_FALSE(imageLiesInFolder(L"N:\\NIRVA\\x.exe", L"C:\\Office\\NIRVA", zeroId, FileIdentity{7, {}}))
-        << "a file id of zero identifies nothing";
+}
+
+// Only a program reached from another root may be the folder's through
+// another path; its enclosing folders are what is compared then.
+TEST(EnclosingFolders, NearestFirstDownToTheRootOfADriveOrAShare) {
+    EXPECT_EQ(enclosingFolders(L"N:\\NIRVA\\bin\\helper.exe"),
+              (std::vector<std::wstring>{L"N:\\NIRVA\\bin", L"N:\\NIRVA", L"N:\\"}));
+    EXPECT_EQ(enclosingFolders(L"\\\\server\\nirva\\NIRVA\\x.exe"),
+              (std::vector<std::wstring>{L"\\\\server\\nirva\\NIRVA", L"\\\\server\\nirva"}));
+    EXPECT_EQ(enclosingFolders(L"relative\\x.exe"), std::vector<std::wstring>{});
+    EXPECT_FALSE(mayBeInsideThroughAnotherPath(L"c:\\Windows\\explorer.exe", L"C:\\Office\\NIRVA"));
+    EXPECT_TRUE(mayBeInsideThroughAnotherPath(L"N:\\NIRVA\\x.exe", L"C:\\Office\\NIRVA"));
+    EXPECT_TRUE(mayBeInsideThroughAnotherPath(L"\\\\server\\nirva\\NIRVA\\x.exe", L"N:\\NIRVA"));
+    EXPECT_FALSE(mayBeInsideThroughAnotherPath(L"\\\\SERVER\\Nirva\\x.exe", L"\\\\server\\nirva\\NIRVA"));
 }
 
 }  // namespace

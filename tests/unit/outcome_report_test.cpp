@@ -23,9 +23,11 @@ TEST(OutcomeReport, NamesTheStepTheCodeAndTheCauseTheReportCommandCounts) {
          L"?cause=status"},
         {L"1.2.3.4", L"2.0.0.0", {S::Download, Unreachable, 0, 12002}, L"1.2.3.4/2.0.0.0/failed/download/12002",
          L"?cause=unreachable"},
-        {L"1.2.3.4", L"2.0.0.0", {S::CheckPackage, WrongRelease, 0, 0}, L"1.2.3.4/2.0.0.0/failed/verify/0",
+        {L"1.2.3.4", L"2.0.0.0", {S::Verify, WrongRelease, 0, 0}, L"1.2.3.4/2.0.0.0/failed/verify/0",
          L"?cause=release"},
         {L"1.2.3.4", L"2.0.0.0", {S::SelfUpdate, Disk, 0, 5}, L"1.2.3.4/2.0.0.0/failed/selfupdate/5", L"?cause=disk"},
+        {L"1.2.3.4", L"2.0.0.0", {S::Access, Disk, 0, 5}, L"1.2.3.4/2.0.0.0/failed/access/5", L"?cause=disk"},
+        {L"1.2.3.4", L"2.0.0.0", {S::Rollback, Disk, 0, 32}, L"1.2.3.4/2.0.0.0/failed/rollback/32", L"?cause=disk"},
         // Versions that would not be a path's part go as their numbers.
         {L"1.2 beta/../x", L"2.0.0.0/..", {S::Swap, Disk, 0, 32}, L"1.2.0.0/2.0.0.0/failed/swap/32", L"?cause=disk"},
     };

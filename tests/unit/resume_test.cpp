@@ -43,6 +43,24 @@ TEST(MayContinue, OnlyFewerBytesOfTheSameReleaseThatSomethingVouchesFor) {
     EXPECT_FALSE(mayContinue(kRecord, 500, kRecord.url, L""));
 }
 
+TEST(MayTakeWhole, OnlyAllTheBytesOfTheSameReleaseWithADigestToCheckThemBy) {
+    PartialRecord noDigest = kRecord;
+    noDigest.sha256.clear();
+    struct Case { PartialRecord record; std::uint64_t kept; std::wstring url; bool expected; };
+    const Case cases[] = {
+        {kRecord, 1000, kRecord.url, true},
+        {kRecord, 999, kRecord.url, false},
+        {kRecord, 1001, kRecord.url, false},
+        {PartialRecord{kRecord.url, kRecord.sha256, 0, L""}, 0, kRecord.url, false},
+        {kRecord, 1000, L"https://u.example/q/nirva.zip", false},
+        {noDigest, 1000, kRecord.url, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(mayTakeWhole(c.record, c.kept, c.url, c.record.sha256), c.expected) << c.kept;
+    }
+    EXPECT_FALSE(mayTakeWhole(kRecord, 1000, kRecord.url, L"cd34"));
+}
+
 TEST(ChooseValidator, PrefersAStrongEtag) {
     EXPECT_EQ(chooseValidator(L"\"a\"", L"Mon, 01 Dec 2025 10:00:00 GMT"), L"\"a\"");
     EXPECT_EQ(chooseValidator(L"W/\"a\"", L"Mon, 01 Dec 2025 10:00:00 GMT"), L"Mon, 01 Dec 2025 10:00:00 GMT");

@@ -10,10 +10,11 @@ namespace {
 // the letters that look alike but are not Persian, in every text at once.
 TEST(PersianTexts, UsePersianLettersAndJoinOnlyInsideBehRuz) {
     const wchar_t* texts[] = {kWindowTitle, kStartButtonText, kLaterButtonText, kDownloadingText,
-                              kDownloadFailedText, kInstallingText, kProgressPercentPiece,
+                              kDownloadFailedText, kInstallingText, kFolderHeldText, kProgressPercentPiece,
                               kProgressSpeedPiece, kProgressSecondsPiece, kPersianErrorCaption,
                               kWindowFailureText, kWorkerStartFailureText, kVersionReadFailureText,
-                              kExtractionFailureText, kInstallationFailureText, kServerFailureCaption,
+                              kExtractionFailureText, kInstallationFailureText, kFilesInUseText,
+                              kRollbackPendingText, kFolderNotWritableText, kServerFailureCaption,
                               kServerFailureText, kMandatoryUpdateCaption, kMandatoryUpdateText};
     const std::wstring behRuz = L"\u0628\u0647\u200C\u0631\u0648\u0632";
     const std::wstring behRuzUnjoined = L"\u0628\u0647\u0631\u0648\u0632";

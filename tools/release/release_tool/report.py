@@ -28,7 +28,8 @@ INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK = "installed", "failed", "checkfail
 OUTCOMES = (INSTALLED, FAILED, CHECK_FAILED, ROLLED_BACK)
 # The updater's names for the steps of a run (src/common/failure.cpp); a
 # release that was installed but failed to start, and was taken back, ends at "start".
-STEPS = ("none", "check", "download", "stop", "moveaside", "unpack", "verify", "swap", "selfupdate", "start")
+STEPS = ("none", "check", "access", "download", "stop", "moveaside", "unpack", "verify", "swap", "rollback",
+         "selfupdate", "start")
 # The to-version of a start whose check failed: no release was offered.
 NO_RELEASE = "none"
 OFFICE_ID = re.compile(r"[0-9a-f]{32}")
