@@ -181,8 +181,10 @@ int runFromCheck(HINSTANCE instance, const CheckResult& check, const std::wstrin
     logDecision(log, offer, false, false);
     std::optional<InstalledRelease> installed;
     const int code = offerUpdate(instance, {offer, check.route, log, reports, installed}, showCommand);
-    if (installed) {
-        startInstalledRelease(*installed, log, reports);
+    // A take-back that could not put the previous release back now leaves it
+    // to the next start, which the user is told to make.
+    if (installed && !startInstalledRelease(*installed, log, reports)) {
+        MessageBoxW(nullptr, kRollbackPendingText, kPersianErrorCaption, MB_ICONERROR | MB_OK);
     }
     return code;
 }

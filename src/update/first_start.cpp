@@ -31,7 +31,7 @@ Failure takeBack(const std::wstring& version) {
 
 }  // namespace
 
-void startInstalledRelease(const InstalledRelease& release, SupportLog& log, ReportSender& reports) {
+bool startInstalledRelease(const InstalledRelease& release, SupportLog& log, ReportSender& reports) {
     const FirstStart start = startAndWatchApplication(firstStartBoundMs(kFirstStartBoundMs));
     if (start.verdict != StartVerdict::Failed) {
         log.write("heal", {{"version", release.version},
@@ -41,12 +41,13 @@ void startInstalledRelease(const InstalledRelease& release, SupportLog& log, Rep
         const OutcomeReport report = attemptReport(release.from, release.version, release.failure);
         logOutcome(log, report.outcome, release.version, release.failure);
         reports.send(report);
-        return;
+        return true;
     }
     const Failure failure{FailureStep::Start, start.started ? FailureKind::NoWindow : FailureKind::System, 0,
                           start.code};
     // A first installation has nothing to go back to.
-    const Failure takeBackFailure = canTakeBack() ? takeBack(release.version) : Failure{FailureStep::Start};
+    const bool previous = canTakeBack();
+    const Failure takeBackFailure = previous ? takeBack(release.version) : Failure{FailureStep::Start};
     const bool rolledBack = !takeBackFailure;
     if (rolledBack) {
         log.write("heal", {{"version", release.version},
@@ -63,4 +64,5 @@ void startInstalledRelease(const InstalledRelease& release, SupportLog& log, Rep
     const OutcomeReport report = startReport(release.from, release.version, failure, rolledBack);
     logOutcome(log, report.outcome, release.version, failure);
     reports.send(report);
+    return !previous || rolledBack;
 }

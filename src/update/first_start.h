@@ -24,5 +24,7 @@ struct InstalledRelease {
 // window, or neither within the bound, is kept. The heal line says which;
 // the report is sent once the watch has decided: installed, or rolledback
 // at the step start with the failed start's code, or failed there when there
-// was no previous release to put back or it could not be.
-void startInstalledRelease(const InstalledRelease& release, SupportLog& log, ReportSender& reports);
+// was no previous release to put back or it could not be. False when the
+// previous release is there but could not be put back now: the next start
+// finishes the take-back, and the user must be told so.
+bool startInstalledRelease(const InstalledRelease& release, SupportLog& log, ReportSender& reports);

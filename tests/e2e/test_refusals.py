@@ -15,6 +15,7 @@ from conftest import (DOWNLOAD_FAILED_TEXT, ERROR_CAPTION, EXTRACTION_FAILURE_TE
                       harness, manifest, offer, package, package_requests, release_with_updater, sha256, start_update,
                       wait_until)
 from test_server import REPORT_PREFIX
+from test_heal import ACCESS_VIOLATION, assert_refused_and_old_release_started
 from test_update import NEW_RELEASE, OLD_RELEASE, files, install_old_release
 
 NEXT_UPDATER = UPDATER.parent / "next" / "nirva_updater.exe"
@@ -173,6 +174,26 @@ def test_fault_matrix(office, server, name):
     assert files(office.folder / "NIRVA") == NEW_RELEASE
     # A verified package that could not be flushed is checked again, not fetched.
     assert len(package_requests(server)) == requested + (name != "partial-flush")
+
+
+# The take-back of a release that cannot start: the backup's rename held
+# twice passes in the same run; refused for good (a device error), the box
+# says the next start puts the previous release back, and it does. Either way
+# the office refuses the release from then on.
+@pytest.mark.parametrize("faults, same_run", [("move:NIRVA.bak:5:2", True), ("move:NIRVA.bak:1117", False)],
+                         ids=["take_back_held", "take_back_refused"])
+def test_fault_matrix_take_back(office, server, faults, same_run):
+    install_old_release(office)
+    offer(server, mandatory=True, data=package(start="crash"))
+    start_with_faults(office, faults)
+    if not same_run:
+        office.press(office.wait_for_message_box(ROLLBACK_PENDING_TEXT), IDOK)
+    assert office.wait_for_exit() == 0
+    assert injected(office)[" ".join(faults.split(":")[:3])] >= 1
+    wait_until(lambda: reports(server), 30, what="the report")
+    assert reports(server) == [f"1.2.3.4/2.0.0.0/{'rolledback' if same_run else 'failed'}/start/{ACCESS_VIOLATION}"]
+    assert (files(office.folder / "NIRVA") == OLD_RELEASE) if same_run else not (office.folder / "NIRVA").exists()
+    assert_refused_and_old_release_started(office, server, 3 if same_run else 2)
 
 
 def first_run_fails(office, row):
