@@ -55,14 +55,14 @@ ZipEntry entryNamed(std::string name, std::uint16_t flags, std::optional<std::st
     return entry;
 }
 
-struct DecodeCase {
+struct NameDecodeCase {
     const char* what;
     ZipEntry entry;
     EntryNameText text;
 };
 
 TEST(EntryNames, AreDecodedAsTheEntrySays) {
-    const DecodeCase cases[] = {
+    const NameDecodeCase cases[] = {
         {"UTF-8 when flagged", entryNamed("\xDA\xAF\xD8\xB2.txt", 0x0800), {NameProblem::None, L"\u06AF\u0632.txt"}},
         {"ASCII without the flag", entryNamed("data/a.txt", 0), {NameProblem::None, L"data/a.txt"}},
         {"other bytes without the flag", entryNamed("\xDA\xAF.txt", 0), {NameProblem::Unflagged, L""}},
@@ -73,7 +73,7 @@ TEST(EntryNames, AreDecodedAsTheEntrySays) {
         {"flagged but not UTF-8", entryNamed("caf\x82.txt", 0x0800), {NameProblem::Undecodable, L""}},
         {"a UTF-8 surrogate", entryNamed("a\xED\xA0\x80", 0x0800), {NameProblem::Undecodable, L""}},
     };
-    for (const DecodeCase& c : cases) {
+    for (const NameDecodeCase& c : cases) {
         const EntryNameText text = entryNameText(c.entry);
         EXPECT_EQ(text.problem, c.text.problem) << c.what;
         EXPECT_EQ(text.name, c.text.name) << c.what;

@@ -4,13 +4,13 @@
 
 namespace {
 
-struct PathCase {
+struct LibraryPathCase {
     const wchar_t* systemDirectory;
     std::optional<std::wstring> path;
 };
 
 TEST(SystemLibraryPath, JoinsOnlyAFullyQualifiedDirectory) {
-    const PathCase cases[] = {
+    const LibraryPathCase cases[] = {
         {L"C:\\Windows\\system32", L"C:\\Windows\\system32\\winhttp.dll"},
         {L"D:\\WINNT\\System32\\", L"D:\\WINNT\\System32\\winhttp.dll"},
         {L"c:\\", L"c:\\winhttp.dll"},
@@ -26,7 +26,7 @@ TEST(SystemLibraryPath, JoinsOnlyAFullyQualifiedDirectory) {
         {L"\\\\\\share", std::nullopt},
         {L"1:\\Windows", std::nullopt},
     };
-    for (const PathCase& c : cases) {
+    for (const LibraryPathCase& c : cases) {
         EXPECT_EQ(systemLibraryPath(c.systemDirectory, L"winhttp.dll"), c.path)
             << "directory: " << testing::PrintToString(std::wstring(c.systemDirectory));
     }
